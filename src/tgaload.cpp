@@ -1,0 +1,380 @@
+// TGA texture loader.
+//
+// File layout: an 18-byte little-endian header, the image ID (id_length bytes), the colour map
+// (colour_map_length entries of colour_map_entry_size bits, when colour_map_type is 1), then
+// the pixels. True-colour pixels are stored blue, green, red (and alpha). Bit 4 of the image
+// descriptor marks rows stored right to left, bit 5 rows stored top row first. Run-length
+// encoded data is a stream of packets: a header byte whose low seven bits give a count of 1 to
+// 128 pixels, followed by one pixel value repeated count times (bit 7 set) or count values.
+#include "tgaload.h"
+
+#include <GL/glu.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+bool tgaCompressedTexSupport = true;
+
+// The compressed-texture entry points as the GL reports them; null when it does not offer them.
+// Kept to this file so that they never stand in for the GL's own symbols of the same names.
+static PFNGLCOMPRESSEDTEXIMAGE2DARBPROC glCompressedTexImage2DARB = nullptr;
+static PFNGLGETCOMPRESSEDTEXIMAGEARBPROC glGetCompressedTexImageARB = nullptr;
+
+static const char* const kTruncated = "Unexpected end of file";
+
+static const int kCheckerSize = 128;
+
+// Whether the GL's extension string holds name as a whole word.
+static bool tgaHasExtension(const char* name) {
+    const char* list = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    if (list == nullptr) return false;
+    const size_t n = strlen(name);
+    for (const char* s = list; (s = strstr(s, name)) != nullptr; s += n) {
+        const bool starts = s == list || s[-1] == ' ';
+        const bool ends = s[n] == ' ' || s[n] == '\0';
+        if (starts && ends) return true;
+    }
+    return false;
+}
+
+// Bytes from the current position to the end of the file, or -1 when the stream cannot seek.
+static long tgaBytesLeft(FILE* file) {
+    const long here = ftell(file);
+    if (here < 0 || fseek(file, 0, SEEK_END) != 0) return -1;
+    const long end = ftell(file);
+    if (fseek(file, here, SEEK_SET) != 0) return -1;
+    return end > here ? end - here : 0;
+}
+
+// Blue-green-red(-alpha) to red-green-blue(-alpha), in place.
+static void tgaSwizzle(unsigned char* p, size_t pixels, int components) {
+    if (components == 4) {
+        for (size_t i = 0; i < pixels; ++i) {
+            uint32_t v;
+            memcpy(&v, p + 4 * i, 4);
+            v = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
+            memcpy(p + 4 * i, &v, 4);
+        }
+    } else if (components == 3) {
+        for (size_t i = 0; i < pixels; ++i) {
+            const unsigned char b = p[3 * i];
+            p[3 * i] = p[3 * i + 2];
+            p[3 * i + 2] = b;
+        }
+    }
+}
+
+// Copies pixels from file order to red-green-blue(-alpha) order.
+static void tgaSwizzleCopy(unsigned char* out, const unsigned char* in, int pixels,
+                           int components) {
+    if (components == 4) {
+        for (int i = 0; i < pixels; ++i) {
+            uint32_t v;
+            memcpy(&v, in + 4 * i, 4);
+            v = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
+            memcpy(out + 4 * i, &v, 4);
+        }
+    } else if (components == 3) {
+        for (int i = 0; i < pixels; ++i) {
+            out[3 * i] = in[3 * i + 2];
+            out[3 * i + 1] = in[3 * i + 1];
+            out[3 * i + 2] = in[3 * i];
+        }
+    } else {
+        memcpy(out, in, pixels);
+    }
+}
+
+// Turns the buffer so that it holds the bottom row first, each row left to right.
+static void tgaOrient(image_t* p) {
+    const int w = p->info.width, h = p->info.height, c = p->info.components;
+    const size_t row = size_t(w) * c;
+    if (p->info.image_descriptor & 0x10) {
+        for (int y = 0; y < h; ++y) {
+            unsigned char* r = p->data + y * row;
+            for (int l = 0, x = w - 1; l < x; ++l, --x)
+                std::swap_ranges(r + l * c, r + (l + 1) * c, r + x * c);
+        }
+    }
+    if (p->info.image_descriptor & 0x20) {
+        for (int y = 0, z = h - 1; y < z; ++y, --z)
+            std::swap_ranges(p->data + y * row, p->data + (y + 1) * row, p->data + z * row);
+    }
+}
+
+void tgaGetExtensions() {
+    glCompressedTexImage2DARB = nullptr;
+    glGetCompressedTexImageARB = nullptr;
+    // Under GLX and OSMesa a lookup by name yields an entry point even for functions the
+    // context does not offer, so the extension string decides first.
+    if (tgaHasExtension("GL_ARB_texture_compression")) {
+        glCompressedTexImage2DARB = reinterpret_cast<PFNGLCOMPRESSEDTEXIMAGE2DARBPROC>(
+            dlsym(RTLD_DEFAULT, "glCompressedTexImage2DARB"));
+        glGetCompressedTexImageARB = reinterpret_cast<PFNGLGETCOMPRESSEDTEXIMAGEARBPROC>(
+            dlsym(RTLD_DEFAULT, "glGetCompressedTexImageARB"));
+    }
+    if (glCompressedTexImage2DARB == nullptr || glGetCompressedTexImageARB == nullptr)
+        tgaCompressedTexSupport = false;
+}
+
+const char* tgaGetImageHeader(FILE* file, tgaHeader_t* info) {
+    unsigned char b[18] = {};
+    if (fread(b, 1, sizeof b, file) != sizeof b) return kTruncated;
+    auto le16 = [&b](int at) { return int16_t(uint16_t(b[at] | (b[at + 1] << 8))); };
+    info->id_length = b[0];
+    info->colour_map_type = b[1];
+    info->image_type = b[2];
+    info->colour_map_first_entry = le16(3);
+    info->colour_map_length = le16(5);
+    info->colour_map_entry_size = b[7];
+    info->x_origin = le16(8);
+    info->y_origin = le16(10);
+    info->width = le16(12);
+    info->height = le16(14);
+    info->pixel_depth = b[16];
+    info->image_descriptor = b[17];
+    info->components = info->pixel_depth / 8;
+    // Up to 32767 * 32767 * 31 does not fit in int; -1 marks a size too large to hold.
+    const long long bytes = 1LL * info->width * info->height * info->components;
+    info->bytes = bytes < INT_MIN || bytes > INT_MAX ? -1 : int(bytes);
+    return nullptr;
+}
+
+unsigned char* tgaAllocMem(tgaHeader_t info) {
+    if (info.bytes <= 0) return nullptr;
+    return static_cast<unsigned char*>(calloc(size_t(info.bytes), 1));
+}
+
+void tgaPutPacketTuples(image_t* p, const unsigned char* temp_colour, int count,
+                        int& current_byte) {
+    unsigned char* out = p->data + current_byte;
+    const int c = p->info.components;
+    if (c == 4) {
+        uint32_t v;
+        const unsigned char rgba[4] = {temp_colour[2], temp_colour[1], temp_colour[0],
+                                       temp_colour[3]};
+        memcpy(&v, rgba, 4);
+        for (int i = 0; i < count; ++i) memcpy(out + 4 * i, &v, 4);
+    } else if (c == 3) {
+        const unsigned char r = temp_colour[2], g = temp_colour[1], b = temp_colour[0];
+        const unsigned char four[12] = {r, g, b, r, g, b, r, g, b, r, g, b};
+        int i = 0;
+        for (; i + 4 <= count; i += 4) memcpy(out + 3 * i, four, 12);
+        for (; i < count; ++i) memcpy(out + 3 * i, four, 3);
+    } else {
+        memset(out, temp_colour[0], count);
+    }
+    current_byte += count * c;
+}
+
+bool tgaGetAPacket(int& current_byte, image_t* p, const unsigned char*& in,
+                   const unsigned char* end) {
+    if (in >= end) return false;
+    const int header = *in++;
+    const int c = p->info.components;
+    const int run_length = (header & 0x7f) + 1;
+    // A packet that claims more pixels than remain is cut at the end of the image.
+    const int keep = std::min(run_length, (p->info.bytes - current_byte) / c);
+    if (header & 0x80) {
+        if (end - in < c) return false;
+        unsigned char temp_colour[4] = {0, 0, 0, 0};
+        memcpy(temp_colour, in, c);
+        in += c;
+        tgaPutPacketTuples(p, temp_colour, keep, current_byte);
+    } else {
+        if (end - in < std::ptrdiff_t(keep) * c) return false;
+        tgaSwizzleCopy(p->data + current_byte, in, keep, c);
+        current_byte += keep * c;
+        in += std::min(std::ptrdiff_t(run_length) * c, end - in);
+    }
+    return true;
+}
+
+const char* tgaGetPackets(image_t* p, FILE* file) {
+    const int c = p->info.components;
+    const int pixels = p->info.bytes / c;
+    // The largest encoding of the image: one packet header per pixel.
+    size_t want = size_t(p->info.bytes) + size_t(pixels);
+    const long left = tgaBytesLeft(file);
+    if (left >= 0) want = std::min(want, size_t(left));
+    unsigned char* packed = static_cast<unsigned char*>(malloc(want > 0 ? want : 1));
+    if (packed == nullptr) return "Out of memory";
+    const unsigned char* in = packed;
+    const unsigned char* end = packed + fread(packed, 1, want, file);
+    int current_byte = 0;
+    while (current_byte < p->info.bytes) {
+        if (!tgaGetAPacket(current_byte, p, in, end)) {
+            free(packed);
+            return kTruncated;
+        }
+    }
+    free(packed);
+    return nullptr;
+}
+
+const char* tgaGetImageData(image_t* p, FILE* file) {
+    const tgaHeader_t& info = p->info;
+    const bool rle = info.image_type >= 9;
+    const long left = tgaBytesLeft(file);
+    if (left >= 0) {
+        // Refuse files too short to hold the pixels before allocating for them.
+        const long long pixels = info.bytes / info.components;
+        const long long least = rle ? (pixels + 127) / 128 * (1 + info.components) : info.bytes;
+        if (left < least) return kTruncated;
+    }
+    p->data = tgaAllocMem(info);
+    if (p->data == nullptr) return "Out of memory";
+    if (rle) {
+        if (const char* error = tgaGetPackets(p, file)) return error;
+    } else {
+        if (fread(p->data, 1, size_t(info.bytes), file) != size_t(info.bytes)) return kTruncated;
+        tgaSwizzle(p->data, size_t(info.bytes) / info.components, info.components);
+    }
+    tgaOrient(p);
+    return nullptr;
+}
+
+const char* tgaReadImage(FILE* file, image_t* p, tgaFLAG mode) {
+    p->data = nullptr;
+    if (const char* error = tgaGetImageHeader(file, &p->info)) return error;
+    tgaHeader_t& info = p->info;
+    switch (info.image_type) {
+        case 1:
+        case 9:
+            return "8-bit colour no longer supported";
+        case 2:
+        case 10:
+            if (info.pixel_depth == 24)
+                info.tgaColourType = GL_RGB;
+            else if (info.pixel_depth == 32)
+                info.tgaColourType = GL_RGBA;
+            else
+                return info.image_type == 2 ? "Unsupported RGB format"
+                                            : "Unsupported compressed RGB format";
+            break;
+        case 3:
+        case 11:
+            if (mode & TGA_GREY_AS_LUMINANCE)
+                info.tgaColourType = GL_LUMINANCE;
+            else if (mode & TGA_GREY_AS_ALPHA)
+                info.tgaColourType = GL_ALPHA;
+            else
+                return "Must be LUMINANCE or ALPHA greyscale";
+            if (info.pixel_depth != 8) return "Unsupported greyscale format";
+            break;
+        default:
+            return "Unsupported image type";
+    }
+    if (info.width <= 0 || info.height <= 0) return "Invalid image size";
+    if (info.bytes < 0) return "Image too large";
+    long skip = info.id_length;
+    if (info.colour_map_type != 0)
+        skip += long(uint16_t(info.colour_map_length)) * ((info.colour_map_entry_size + 7) / 8);
+    if (skip > 0 && fseek(file, skip, SEEK_CUR) != 0) return kTruncated;
+    return tgaGetImageData(p, file);
+}
+
+int tgaLoadTheImage(const char* file_name, image_t* p, tgaFLAG mode) {
+    tgaGetExtensions();
+    p->data = nullptr;
+    FILE* file = fopen(file_name, "rb");
+    if (file == nullptr) {
+        tgaError("File not found", file_name, nullptr, p);
+        return 0;
+    }
+    if (const char* error = tgaReadImage(file, p, mode)) {
+        tgaError(error, file_name, file, p);
+        return 0;
+    }
+    fclose(file);
+    return 1;
+}
+
+void tgaUploadImage(image_t* p, tgaFLAG mode) {
+    if (p->data == nullptr) return;
+    const GLenum format = p->info.tgaColourType;
+    GLenum internal = format;
+    if (mode & TGA_FOUR_BIT_FORMATS) {
+        switch (format) {
+            case GL_RGB: internal = GL_RGB4; break;
+            case GL_RGBA: internal = GL_RGBA4; break;
+            case GL_LUMINANCE: internal = GL_LUMINANCE4; break;
+            case GL_ALPHA: internal = GL_ALPHA4; break;
+        }
+    }
+    if ((mode & TGA_COMPRESSED_FORMATS) && tgaCompressedTexSupport) {
+        switch (format) {
+            case GL_RGB: internal = GL_COMPRESSED_RGB_ARB; break;
+            case GL_RGBA: internal = GL_COMPRESSED_RGBA_ARB; break;
+            case GL_LUMINANCE: internal = GL_COMPRESSED_LUMINANCE_ARB; break;
+            case GL_ALPHA: internal = GL_COMPRESSED_ALPHA_ARB; break;
+        }
+    }
+    // Rows follow one another without padding.
+    GLint alignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (mode & TGA_BASE_LEVEL_ONLY)
+        glTexImage2D(GL_TEXTURE_2D, 0, GLint(internal), p->info.width, p->info.height, 0, format,
+                     GL_UNSIGNED_BYTE, p->data);
+    else
+        gluBuild2DMipmaps(GL_TEXTURE_2D, GLint(internal), p->info.width, p->info.height, format,
+                          GL_UNSIGNED_BYTE, p->data);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+}
+
+void tgaError(const char* error_string, const char* file_name, FILE* file, image_t* p) {
+    printf("%s - %s\n", error_string, file_name);
+    fflush(stdout);
+    tgaFree(p);
+    if (file != nullptr) fclose(file);
+    tgaChecker(p);
+}
+
+void tgaChecker(image_t* p) {
+    p->info.image_type = 3;
+    p->info.width = kCheckerSize;
+    p->info.height = kCheckerSize;
+    p->info.pixel_depth = 8;
+    p->info.components = 1;
+    p->info.bytes = kCheckerSize * kCheckerSize;
+    unsigned char TGA_CHECKER[kCheckerSize * kCheckerSize];
+    for (int y = 0; y < kCheckerSize; ++y)
+        for (int x = 0; x < kCheckerSize; ++x)
+            TGA_CHECKER[y * kCheckerSize + x] = ((y ^ x) & 0x10) ? 0 : 255;
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE4, kCheckerSize, kCheckerSize, 0, GL_LUMINANCE,
+                 GL_UNSIGNED_BYTE, TGA_CHECKER);
+}
+
+void tgaLoad(const char* file_name, image_t* p, tgaFLAG mode) {
+    if (!tgaLoadTheImage(file_name, p, mode)) return;
+    if (!(mode & TGA_NO_UPLOAD)) tgaUploadImage(p, mode);
+    if (mode & TGA_RELEASE_DATA) tgaFree(p);
+}
+
+GLuint tgaLoadAndBind(const char* file_name, tgaFLAG mode) {
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    image_t temp = {};
+    if (tgaLoadTheImage(file_name, &temp, mode)) {
+        tgaUploadImage(&temp, mode);
+        tgaFree(&temp);
+    }
+    return name;
+}
+
+void tgaSetTexParams(unsigned int min_filter, unsigned int mag_filter, unsigned int application) {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GLint(min_filter));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GLint(mag_filter));
+    glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GLfloat(application));
+}
+
+void tgaFree(image_t* p) {
+    free(p->data);
+    p->data = nullptr;
+}

@@ -1,0 +1,32 @@
+# End-to-end tests: the real terralux binary in a real window on Xvfb, driven with xdotool.
+include(GoogleTest)
+find_package(X11 REQUIRED)
+
+# Sends WM_DELETE_WINDOW to a window, as its close box does.
+add_executable(tlx_wmclose e2e/wmclose.c)
+target_link_libraries(tlx_wmclose PRIVATE X11::X11)
+
+add_library(tlx_e2e_harness STATIC e2e/harness.cpp)
+target_include_directories(tlx_e2e_harness PUBLIC e2e)
+target_link_libraries(tlx_e2e_harness PUBLIC GTest::gtest X11::X11)
+target_compile_definitions(tlx_e2e_harness PRIVATE
+    TLX_TERRALUX_BIN="$<TARGET_FILE:terralux>"
+    TLX_BUILD_RUN_DIR="${CMAKE_BINARY_DIR}/run"
+    TLX_WMCLOSE_BIN="$<TARGET_FILE:tlx_wmclose>")
+add_dependencies(tlx_e2e_harness terralux tlx_wmclose)
+if(TARGET assets)
+    add_dependencies(tlx_e2e_harness assets)
+endif()
+
+# One executable per source; each starts its own Xvfb. Every case runs as its own CTest test.
+function(tlx_add_e2e_test name source)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE tlx_e2e_harness GTest::gtest_main)
+    add_dependencies(${name} terralux tlx_wmclose)
+    if(TARGET assets)
+        add_dependencies(${name} assets)
+    endif()
+    gtest_discover_tests(${name} PROPERTIES LABELS e2e TIMEOUT 120 DISCOVERY_TIMEOUT 30)
+endfunction()
+
+tlx_add_e2e_test(test_e2e_startup e2e/test_startup.cpp)

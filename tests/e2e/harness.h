@@ -1,0 +1,183 @@
+// End-to-end harness: runs the real terralux binary in a scratch directory, in a window on an
+// Xvfb server that this test executable starts once, and acts on it as a user would (xdotool),
+// reads its window back (xwd) and its disk-audio output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace e2e {
+
+// ---- Locations fixed by the build -------------------------------------------------------------
+
+std::string terraluxBinary();  // the program under test
+std::string buildRunDir();     // the build's run directory, holding textures/ and audio/
+std::string display();         // ":N" of this executable's Xvfb server
+
+// ---- Running helper commands -------------------------------------------------------------------
+
+struct CommandResult {
+    int status = -1;  // exit code; 128 + signal when killed; -1 on timeout
+    std::string out;  // everything written to standard output
+};
+// Runs argv[0] (looked up in PATH) with the test's environment; stderr goes to the harness log.
+CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds = 10);
+
+void sleepSeconds(double seconds);
+
+// ---- Scratch run directories -------------------------------------------------------------------
+
+using Config = std::vector<std::pair<std::string, std::string>>;  // key, value; in file order
+
+// 800x600, depth 16, windowed, music 0, sounds 0.
+Config defaultConfig();
+// Returns the config with the key's value replaced (or appended), or removed when value is null.
+Config withSetting(Config config, const std::string& key, const char* value);
+std::string configXml(const Config& config);
+
+// A fresh empty directory under this executable's temporary root.
+std::string makeRunDir(const std::string& name);
+void writeConfig(const std::string& dir, const Config& config);
+void writeText(const std::string& path, const std::string& text);
+// Symlinks every file of the build's run dir subdirectory `sub` ("textures", "audio") into
+// dir/sub, creating dir/sub. `except` names files to leave out.
+void linkBuildData(const std::string& dir, const std::string& sub,
+                   const std::vector<std::string>& except = {});
+// makeRunDir + writeConfig + textures/ and audio/ linked from the build.
+std::string scratchRun(const std::string& name, const Config& config = defaultConfig());
+
+// A 16-bit PCM stereo WAV holding a sine of the given frequency.
+void writeToneWav(const std::string& path, double hz, double seconds, int rate = 22050,
+                  double amplitude = 0.5);
+
+// ---- The program -------------------------------------------------------------------------------
+
+using Env = std::map<std::string, std::string>;  // set on top of the test's own, SDL_* removed
+
+Env dummyAudio();                           // SDL_AUDIODRIVER=dummy
+Env diskAudio(const std::string& rawFile);  // SDL's disk driver writing raw PCM to rawFile
+Env missingAudioDriver();                   // a driver name that SDL does not have
+
+// A running (or finished) terralux process. Killed when destroyed while still running.
+struct Program {
+    pid_t pid = -1;
+    std::string dir;
+    std::string outPath;  // its standard output
+    std::string errPath;  // its standard error
+    bool reaped = false;
+    int waitStatus = 0;  // raw status from waitpid once reaped
+
+    Program() = default;
+    Program(Program&& other) noexcept;
+    Program& operator=(Program&& other) noexcept;
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program();
+};
+
+// Starts the binary with `dir` as its working directory; stdout and stderr go to files in the
+// parent of `dir` so that they never show up among the program's own files.
+Program launch(const std::string& dir, const Env& env = dummyAudio());
+bool running(Program& program);
+// Waits for the exit. Returns the exit code, or 128 + signal when it died of a signal. On
+// timeout the program is killed, a test failure is recorded and -1 is returned.
+int waitExit(Program& program, double timeoutSeconds = 10);
+void stop(Program& program);  // SIGKILL and reap, if still running
+
+std::string readFile(const std::string& path);
+std::string stdoutText(const Program& program);
+std::string stderrText(const Program& program);
+std::vector<std::string> splitLines(const std::string& text);
+
+// ---- Windows -----------------------------------------------------------------------------------
+
+using WinId = unsigned long;
+
+// Polls `xdotool search --onlyvisible --name REGEX` until a window shows; gives up at the timeout
+// or as soon as the program has exited.
+std::optional<WinId> findWindow(Program& program, double timeoutSeconds = 15,
+                                const std::string& nameRegex = "^terralux$");
+
+struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+Geometry windowGeometry(WinId window);
+std::string windowName(WinId window);
+
+// Records every top-level window mapped on the display from its construction on, straight from
+// the X server's MapNotify events, so that even a window shown for an instant is seen.
+struct MapWatch {
+    MapWatch();
+    ~MapWatch();
+    MapWatch(const MapWatch&) = delete;
+    MapWatch& operator=(const MapWatch&) = delete;
+    std::vector<WinId> mapped();  // all windows mapped so far
+
+    void* connection = nullptr;
+    std::vector<WinId> seen;
+};
+
+// ---- Input, as a user gives it -----------------------------------------------------------------
+
+void focus(WinId window);                    // xdotool windowfocus --sync
+void key(const std::string& keys);           // xdotool key, e.g. "q", "shift+q", "KP_Add"
+void keyDown(const std::string& keyName);    // xdotool keydown
+void keyUp(const std::string& keyName);      // xdotool keyup
+void mouseMove(WinId window, int x, int y);  // to (x, y) from the window's top-left corner
+void mouseDown(int button);
+void mouseUp(int button);
+void click(int button);
+void wheel(int notches);          // > 0: button 4 (up), < 0: button 5 (down), one click per notch
+void requestClose(WinId window);  // WM_DELETE_WINDOW, as the window's close box sends it
+
+// ---- Screenshots -------------------------------------------------------------------------------
+
+struct Rgb {
+    uint8_t r = 0, g = 0, b = 0;
+};
+inline bool operator==(Rgb a, Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;  // rows top first, 3 bytes a pixel
+    Rgb at(int x, int y) const;
+    bool empty() const { return width == 0 || height == 0; }
+};
+
+Image parsePpm(const std::string& bytes);  // binary PPM (P6), maxval 255 or 65535
+Image screenshot(WinId window);            // xwd -id WID | convert xwd:- ppm:-
+// Takes screenshots until `ready` accepts one or the timeout passes; returns the last taken.
+// A window shows nothing until the program has drawn and swapped its first frame.
+Image screenshotWhen(WinId window, const std::function<bool(const Image&)>& ready,
+                     double timeoutSeconds = 10);
+bool savePng(const Image& image, const std::string& path);
+
+// ---- Disk audio --------------------------------------------------------------------------------
+
+// The raw output of SDL's disk driver as the mixer opens it: 22050 Hz, signed 16-bit
+// little-endian, two channels interleaved.
+struct Pcm {
+    int rate = 22050;
+    std::vector<int16_t> samples;  // left, right, left, right, ...
+    std::size_t frames() const { return samples.size() / 2; }
+    double seconds() const { return double(frames()) / rate; }
+};
+Pcm readDiskAudio(const std::string& path, int rate = 22050);
+
+// Amplitude of the component at `hz` in [startSecond, startSecond + lengthSeconds) of the mean
+// of both channels (Goertzel), as a fraction of full scale: a full-scale sine at hz gives about
+// 1, silence 0. The window is clipped to the data.
+double toneLevel(const Pcm& pcm, double hz, double startSecond, double lengthSeconds);
+// Root mean square of the mean of both channels in the window, as a fraction of full scale.
+double rmsLevel(const Pcm& pcm, double startSecond, double lengthSeconds);
+
+}  // namespace e2e

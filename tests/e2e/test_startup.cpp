@@ -1,0 +1,222 @@
+// Start-up of the real program in a window on Xvfb: the fatal failures with their standard-error
+// lines and exit status, the window it opens, missing audio files, and the ways a user ends it.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace e2e;
+
+constexpr double kExitTimeout = 10;  // seconds
+
+Config settings(std::initializer_list<std::pair<const char*, const char*>> changes) {
+    Config config = defaultConfig();
+    for (const auto& [key, value] : changes) config = withSetting(config, key, value);
+    return config;
+}
+
+// ---- Fatal start-up failures ---------------------------------------------------------------
+
+struct FatalCase {
+    std::string name;
+    bool hasConfig;          // false: no config.xml at all
+    std::string configText;  // the whole file
+    Env env;
+    std::string stderrText;  // everything the program writes to standard error
+};
+
+std::vector<FatalCase> fatalCases() {
+    const Env dummy = dummyAudio();
+    return {
+        {"ConfigMissing", false, "", dummy,
+         "error loading file: config.xml\nerror in config: 0x0x0\n"},
+        // Well-formed but for a tag left open: the settings in it must not be used.
+        {"ConfigNotParseable", true,
+         "<config>\n"
+         "    <entry key=\"window_Width\">800</entry>\n"
+         "    <entry key=\"window_Height\">600</entry>\n"
+         "    <entry key=\"window_Depth\">16\n"
+         "</config>\n",
+         dummy, "error loading file: config.xml\nerror in config: 0x0x0\n"},
+        {"DepthMissing", true, configXml(settings({{"window_Depth", nullptr}})), dummy,
+         "error in config: 800x600x0\n"},
+        {"WidthMissing", true, configXml(settings({{"window_Width", nullptr}})), dummy,
+         "error in config: 0x600x16\n"},
+        {"HeightNotANumber", true, configXml(settings({{"window_Height", "tall"}})), dummy,
+         "error in config: 800x0x16\n"},
+        {"WidthBelowOne", true, configXml(settings({{"window_Width", "0.5"}})), dummy,
+         "error in config: 0.5x600x16\n"},
+        {"WidthNegative", true, configXml(settings({{"window_Width", "-640"}})), dummy,
+         "error in config: -640x600x16\n"},
+        {"NoAudioDevice", true, configXml(defaultConfig()), missingAudioDriver(),
+         "Unable to open audio!\n"},
+    };
+}
+
+class FatalStartup : public ::testing::TestWithParam<FatalCase> {};
+
+TEST_P(FatalStartup, PrintsItsLineAndExitsWithOneBeforeAnyWindowOpens) {
+    const FatalCase& c = GetParam();
+    std::string dir = makeRunDir(c.name);
+    if (c.hasConfig) writeText(dir + "/config.xml", c.configText);
+    linkBuildData(dir, "textures");
+    linkBuildData(dir, "audio");
+
+    MapWatch maps;
+    Program program = launch(dir, c.env);
+    EXPECT_EQ(waitExit(program, kExitTimeout), 1);
+    EXPECT_EQ(stderrText(program), c.stderrText);
+    EXPECT_EQ(stdoutText(program), "");
+    EXPECT_TRUE(maps.mapped().empty()) << "a window was shown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FatalStartup, ::testing::ValuesIn(fatalCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// ---- The window ----------------------------------------------------------------------------
+
+TEST(Window, FractionalSizeIsTruncatedAndTheCaptionIsTerralux) {
+    std::string dir = scratchRun("fractional-size",
+                                 settings({{"window_Width", "800.9"}, {"window_Height", "600.7"}}));
+    MapWatch maps;
+    Program program = launch(dir);
+    auto window = findWindow(program);
+    ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
+
+    Geometry geometry = windowGeometry(*window);
+    EXPECT_EQ(geometry.width, 800);
+    EXPECT_EQ(geometry.height, 600);
+
+    // Every window the program showed, found here without a search by name, has the caption.
+    std::vector<WinId> mapped = maps.mapped();
+    EXPECT_FALSE(mapped.empty());
+    for (WinId id : mapped) EXPECT_EQ(windowName(id), "terralux");
+
+    Image shot = screenshot(*window);
+    EXPECT_EQ(shot.width, 800);
+    EXPECT_EQ(shot.height, 600);
+    savePng(shot, dir + "/../window.png");
+
+    focus(*window);
+    key("q");
+    EXPECT_EQ(waitExit(program, kExitTimeout), 0);
+}
+
+// ---- Missing audio files -------------------------------------------------------------------
+
+struct AudioFilesCase {
+    std::string name;
+    bool music, hit, message;  // which files exist in audio/
+    int musicLines, wavLines;  // "Mix_LoadMUS():" and "Mix_LoadWAV():" lines expected
+};
+
+class MissingAudioFiles : public ::testing::TestWithParam<AudioFilesCase> {};
+
+// Counts the lines that begin with prefix and checks that SDL's error text follows it at once.
+int linesWith(const std::vector<std::string>& lines, const std::string& prefix) {
+    int count = 0;
+    for (const auto& line : lines) {
+        if (line.rfind(prefix, 0) != 0) continue;
+        ++count;
+        std::string rest = line.substr(prefix.size());
+        EXPECT_FALSE(rest.empty()) << "no error text in: " << line;
+        EXPECT_NE(rest.substr(0, 1), " ") << "space before the error text in: " << line;
+    }
+    return count;
+}
+
+TEST_P(MissingAudioFiles, ReportsEachMissingFileAndKeepsRunning) {
+    const AudioFilesCase& c = GetParam();
+    std::string dir = makeRunDir(c.name);
+    writeConfig(dir, settings({{"music", "1"}, {"sounds", "1"}}));
+    linkBuildData(dir, "textures");
+    linkBuildData(dir, "audio", {"music.mid", "hit.wav", "message.wav"});
+    if (c.music) linkBuildData(dir, "audio", {"hit.wav", "message.wav"});
+    if (c.hit) writeToneWav(dir + "/audio/hit.wav", 880, 0.2);
+    if (c.message) writeToneWav(dir + "/audio/message.wav", 440, 0.2);
+
+    Program program = launch(dir);
+    auto window = findWindow(program);
+    ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
+    sleepSeconds(0.5);
+    EXPECT_TRUE(running(program));
+
+    std::vector<std::string> lines = splitLines(stderrText(program));
+    EXPECT_EQ(linesWith(lines, "Mix_LoadMUS():"), c.musicLines);
+    EXPECT_EQ(linesWith(lines, "Mix_LoadWAV():"), c.wavLines);
+    // Nothing else, and the music's line before the effects'.
+    EXPECT_EQ(int(lines.size()), c.musicLines + c.wavLines) << stderrText(program);
+    if (c.musicLines > 0 && c.wavLines > 0) {
+        EXPECT_EQ(lines[0].rfind("Mix_LoadMUS():", 0), 0u);
+    }
+
+    focus(*window);
+    key("q");
+    EXPECT_EQ(waitExit(program, kExitTimeout), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MissingAudioFiles,
+                         ::testing::Values(AudioFilesCase{"AllPresent", true, true, true, 0, 0},
+                                           AudioFilesCase{"MusicMissing", false, true, true, 1, 0},
+                                           AudioFilesCase{"BothWavsMissing", true, false, false, 0,
+                                                          2},
+                                           AudioFilesCase{"HitWavMissing", true, false, true, 0, 1},
+                                           AudioFilesCase{"AllMissing", false, false, false, 1, 2}),
+                         [](const auto& info) { return info.param.name; });
+
+// ---- Ending it -----------------------------------------------------------------------------
+
+struct QuitCase {
+    std::string name;
+    std::string keys;  // xdotool key names; empty: the window's close request
+};
+
+class Quit : public ::testing::TestWithParam<QuitCase> {};
+
+TEST_P(Quit, EndsWithStatusZero) {
+    const QuitCase& c = GetParam();
+    Program program = launch(scratchRun("quit-" + c.name));
+    auto window = findWindow(program);
+    ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
+    ASSERT_TRUE(running(program));
+    if (c.keys.empty()) {
+        requestClose(*window);
+    } else {
+        focus(*window);
+        key(c.keys);
+    }
+    EXPECT_EQ(waitExit(program, kExitTimeout), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, Quit,
+                         ::testing::Values(QuitCase{"Escape", "Escape"}, QuitCase{"q", "q"},
+                                           QuitCase{"x", "x"}, QuitCase{"ShiftQ", "shift+q"},
+                                           QuitCase{"CloseRequest", ""}),
+                         [](const auto& info) { return info.param.name; });
+
+// The other keys and the buttons leave it running, so the quit cases above are not a fluke.
+TEST(Quit, OtherKeysAndButtonsKeepItRunning) {
+    Program program = launch(scratchRun("no-quit"));
+    auto window = findWindow(program);
+    ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
+    focus(*window);
+    for (const char* keys :
+         {"a", "w", "0", "3", "4", "KP_1", "KP_Subtract", "Return", "space", "Up", "F1", "shift"}) {
+        key(keys);
+    }
+    mouseMove(*window, 400, 300);
+    click(1);
+    click(2);
+    wheel(1);
+    wheel(-1);
+    sleepSeconds(0.5);
+    EXPECT_TRUE(running(program));
+    key("Escape");
+    EXPECT_EQ(waitExit(program, kExitTimeout), 0);
+}
+
+}  // namespace

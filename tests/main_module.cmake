@@ -1,0 +1,11 @@
+include(GoogleTest)
+
+add_executable(test_properties unit/test_properties.cpp)
+target_link_libraries(test_properties PRIVATE tlx_properties GTest::gtest_main)
+gtest_discover_tests(test_properties PROPERTIES LABELS unit)
+
+# The main module under an offscreen OSMesa context and SDL's dummy video driver.
+add_executable(test_shell unit/test_shell.cpp)
+target_link_libraries(test_shell PRIVATE tlx_main PkgConfig::OSMESA GTest::gtest_main)
+gtest_discover_tests(test_shell PROPERTIES LABELS unit ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy"
+    DISCOVERY_TIMEOUT 30)
