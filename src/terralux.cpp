@@ -9,6 +9,11 @@
 
 #include "tgaload.h"
 
+#ifdef TERRALUX_PROFILE
+#include <chrono>
+#include <cstdio>
+#endif
+
 // File-scope objects, built in this order before SDL_main runs; config reads config.xml at once.
 T_GeoPointVector geoList;
 T_TraceVector traces;
@@ -40,6 +45,43 @@ const int audio_buffers = 4096;
 
 const float GLOBE_RADIUS = 15.0f;
 const float TRACE_STEP = 3747.6f;  // metres per frame at a TIME_MOD of 1
+
+#ifdef TERRALUX_PROFILE
+// Frame figures for the benchmark build: the traces' movement and vertex submission, timed
+// inside the frame, against the whole pass of the main loop.
+using Clock = std::chrono::steady_clock;
+const Clock::time_point profile_start = Clock::now();
+Clock::time_point profile_first_frame, profile_last_frame;
+double profile_trace_seconds = 0;
+long profile_frames = 0;
+
+double seconds(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+void profile_report() {
+    if (profile_frames < 2) return;
+    const double loop = seconds(profile_first_frame, profile_last_frame);
+    const double frames = double(profile_frames - 1);
+    std::fprintf(stderr,
+                 "profile: first frame %.1f ms after start\n"
+                 "profile: %ld frames, %.1f frames/s\n"
+                 "profile: frame %.3f ms, traces %.4f ms (%.2f%% of the frame), GL and swap %.3f "
+                 "ms\n",
+                 seconds(profile_start, profile_first_frame) * 1e3, profile_frames,
+                 frames / loop, loop / frames * 1e3, profile_trace_seconds / profile_frames * 1e3,
+                 100.0 * profile_trace_seconds / profile_frames / (loop / frames),
+                 (loop / frames - profile_trace_seconds / profile_frames) * 1e3);
+}
+
+void profile_frame() {
+    profile_last_frame = Clock::now();
+    if (profile_frames++ == 0) {
+        profile_first_frame = profile_last_frame;
+        atexit(profile_report);
+    }
+}
+#endif
 
 [[noreturn]] void fail(const char* message) {
     std::cerr << message << std::endl;
@@ -113,6 +155,9 @@ int SDL_main(int, char**) {
         sdl_events();
         gl_draw();
         SDL_GL_SwapBuffers();
+#ifdef TERRALUX_PROFILE
+        profile_frame();
+#endif
     }
 }
 
@@ -312,6 +357,9 @@ void gl_draw() {
     glColor3f(0, 0, 1);
     glCallList(dispList);
 
+#ifdef TERRALUX_PROFILE
+    const Clock::time_point trace_start = Clock::now();
+#endif
     const float step = TIME_MOD.load(std::memory_order_relaxed) * TRACE_STEP;
     for (T_TraceVector::iterator traceIter = traces.begin(); traceIter != traces.end();
          ++traceIter) {
@@ -327,6 +375,9 @@ void gl_draw() {
         for (const Point& p : trPoints) glVertex3f(p.x, p.y, p.z);
         glEnd();
     }
+#ifdef TERRALUX_PROFILE
+    profile_trace_seconds += seconds(trace_start, Clock::now());
+#endif
     glEnable(GL_LIGHTING);
     glFlush();
 }

@@ -17,6 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 
+// Pixels are moved as whole 32- and 64-bit words whose byte order is taken as little-endian.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian byte order expected");
+
 bool tgaCompressedTexSupport = true;
 
 // The compressed-texture entry points as the GL reports them; null when it does not offer them.
@@ -27,6 +30,9 @@ static PFNGLGETCOMPRESSEDTEXIMAGEARBPROC glGetCompressedTexImageARB = nullptr;
 static const char* const kTruncated = "Unexpected end of file";
 
 static const int kCheckerSize = 128;
+
+// The most run-length data held in memory at a time.
+static const size_t kWindow = 1 << 20;
 
 // Whether the GL's extension string holds name as a whole word.
 static bool tgaHasExtension(const char* name) {
@@ -50,41 +56,57 @@ static long tgaBytesLeft(FILE* file) {
     return end > here ? end - here : 0;
 }
 
-// Blue-green-red(-alpha) to red-green-blue(-alpha), in place.
-static void tgaSwizzle(unsigned char* p, size_t pixels, int components) {
-    if (components == 4) {
-        for (size_t i = 0; i < pixels; ++i) {
-            uint32_t v;
-            memcpy(&v, p + 4 * i, 4);
-            v = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
-            memcpy(p + 4 * i, &v, 4);
-        }
-    } else if (components == 3) {
-        for (size_t i = 0; i < pixels; ++i) {
-            const unsigned char b = p[3 * i];
-            p[3 * i] = p[3 * i + 2];
-            p[3 * i + 2] = b;
-        }
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+// Swizzles 24-bit pixels sixteen bytes at a time: five pixels, and the byte after them copied
+// unchanged, so that out may equal in. Each block is loaded before the block ahead of it is
+// stored, since a load that overlaps a store just made waits for it. Returns the number of
+// pixels done.
+__attribute__((target("ssse3"))) static size_t tgaSwizzle24Ssse3(unsigned char* out,
+                                                                 const unsigned char* in,
+                                                                 size_t pixels) {
+    if (pixels < 6) return 0;
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    size_t i = 0;
+    for (; i + 11 <= pixels; i += 5) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i + 15));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(block, order));
+        block = next;
     }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(block, order));
+    return i + 5;
 }
 
-// Copies pixels from file order to red-green-blue(-alpha) order.
-static void tgaSwizzleCopy(unsigned char* out, const unsigned char* in, int pixels,
-                           int components) {
+static bool tgaDetectSsse3() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
+}
+
+static const bool tgaHaveSsse3 = tgaDetectSsse3();
+#endif
+
+void tgaSwizzle(unsigned char* out, const unsigned char* in, size_t pixels, int components) {
     if (components == 4) {
-        for (int i = 0; i < pixels; ++i) {
+        for (size_t i = 0; i < pixels; ++i) {
             uint32_t v;
             memcpy(&v, in + 4 * i, 4);
             v = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
             memcpy(out + 4 * i, &v, 4);
         }
     } else if (components == 3) {
-        for (int i = 0; i < pixels; ++i) {
-            out[3 * i] = in[3 * i + 2];
+        size_t i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+        if (tgaHaveSsse3) i = tgaSwizzle24Ssse3(out, in, pixels);
+#endif
+        for (; i < pixels; ++i) {
+            const unsigned char b = in[3 * i];
             out[3 * i + 1] = in[3 * i + 1];
-            out[3 * i + 2] = in[3 * i];
+            out[3 * i] = in[3 * i + 2];
+            out[3 * i + 2] = b;
         }
-    } else {
+    } else if (out != in) {
         memcpy(out, in, pixels);
     }
 }
@@ -144,76 +166,114 @@ const char* tgaGetImageHeader(FILE* file, tgaHeader_t* info) {
     return nullptr;
 }
 
+// The decoder writes every byte of the buffer or fails, so the buffer is not cleared first:
+// clearing a reused block would cost a pass over it.
 unsigned char* tgaAllocMem(tgaHeader_t info) {
     if (info.bytes <= 0) return nullptr;
-    return static_cast<unsigned char*>(calloc(size_t(info.bytes), 1));
+    return static_cast<unsigned char*>(malloc(size_t(info.bytes)));
 }
 
-void tgaPutPacketTuples(image_t* p, const unsigned char* temp_colour, int count,
-                        int& current_byte) {
-    unsigned char* out = p->data + current_byte;
-    const int c = p->info.components;
-    if (c == 4) {
-        uint32_t v;
+// Stores one pixel value, as read from the file, count times at out as red, green, blue
+// (and alpha).
+template <int C>
+static void tgaPutPacketTuples(unsigned char* out, const unsigned char* temp_colour,
+                               std::ptrdiff_t count) {
+    if (C == 4) {
         const unsigned char rgba[4] = {temp_colour[2], temp_colour[1], temp_colour[0],
                                        temp_colour[3]};
+        uint32_t v;
         memcpy(&v, rgba, 4);
-        for (int i = 0; i < count; ++i) memcpy(out + 4 * i, &v, 4);
-    } else if (c == 3) {
-        const unsigned char r = temp_colour[2], g = temp_colour[1], b = temp_colour[0];
-        const unsigned char four[12] = {r, g, b, r, g, b, r, g, b, r, g, b};
-        int i = 0;
-        for (; i + 4 <= count; i += 4) memcpy(out + 3 * i, four, 12);
-        for (; i < count; ++i) memcpy(out + 3 * i, four, 3);
+        for (std::ptrdiff_t i = 0; i < count; ++i) memcpy(out + 4 * i, &v, 4);
+    } else if (C == 3) {
+        // Eight pixels make 24 bytes: three 64-bit words, each the pattern r, g, b from a
+        // different starting byte.
+        const uint64_t r = temp_colour[2], g = temp_colour[1], b = temp_colour[0];
+        const uint64_t from_r = r | g << 8 | b << 16, from_b = b | r << 8 | g << 16,
+                       from_g = g | b << 8 | r << 16;
+        const uint64_t w[3] = {from_r | from_r << 24 | from_r << 48,
+                               from_b | from_b << 24 | from_b << 48,
+                               from_g | from_g << 24 | from_g << 48};
+        std::ptrdiff_t i = 0;
+        for (; i + 8 <= count; i += 8) memcpy(out + 3 * i, w, 24);
+        for (; i < count; ++i) memcpy(out + 3 * i, w, 3);
     } else {
-        memset(out, temp_colour[0], count);
+        memset(out, temp_colour[0], size_t(count));
     }
-    current_byte += count * c;
 }
 
-bool tgaGetAPacket(int& current_byte, image_t* p, const unsigned char*& in,
-                   const unsigned char* end) {
+// Decodes one packet from in into out. A packet that claims more pixels than remain before
+// out_end is cut there. Returns false when the data ends inside the packet.
+template <int C>
+static bool tgaGetAPacket(unsigned char*& out, unsigned char* out_end, const unsigned char*& in,
+                          const unsigned char* end) {
     if (in >= end) return false;
     const int header = *in++;
-    const int c = p->info.components;
-    const int run_length = (header & 0x7f) + 1;
-    // A packet that claims more pixels than remain is cut at the end of the image.
-    const int keep = std::min(run_length, (p->info.bytes - current_byte) / c);
+    const std::ptrdiff_t run_length = (header & 0x7f) + 1;
+    const std::ptrdiff_t keep = std::min(run_length, (out_end - out) / C);
     if (header & 0x80) {
-        if (end - in < c) return false;
-        unsigned char temp_colour[4] = {0, 0, 0, 0};
-        memcpy(temp_colour, in, c);
-        in += c;
-        tgaPutPacketTuples(p, temp_colour, keep, current_byte);
+        if (end - in < C) return false;
+        tgaPutPacketTuples<C>(out, in, keep);
+        in += C;
     } else {
-        if (end - in < std::ptrdiff_t(keep) * c) return false;
-        tgaSwizzleCopy(p->data + current_byte, in, keep, c);
-        current_byte += keep * c;
-        in += std::min(std::ptrdiff_t(run_length) * c, end - in);
+        if (end - in < keep * C) return false;
+        tgaSwizzle(out, in, size_t(keep), C);
+        in += std::min(run_length * C, end - in);
     }
+    out += keep * C;
     return true;
 }
 
-const char* tgaGetPackets(image_t* p, FILE* file) {
-    const int c = p->info.components;
-    const int pixels = p->info.bytes / c;
-    // The largest encoding of the image: one packet header per pixel.
-    size_t want = size_t(p->info.bytes) + size_t(pixels);
+// The run-length data is read in large blocks into a window that stays in the cache, and
+// decoded from there. The window is refilled whenever less than the largest packet (a header
+// byte and 128 values) is left in it.
+template <int C>
+static const char* tgaGetPacketsOf(image_t* p, FILE* file) {
+    const std::ptrdiff_t largest = 1 + 128 * C;
+    // The longest encoding of the image has a packet header for every pixel.
+    size_t size = size_t(p->info.bytes) + size_t(p->info.bytes / C);
     const long left = tgaBytesLeft(file);
-    if (left >= 0) want = std::min(want, size_t(left));
-    unsigned char* packed = static_cast<unsigned char*>(malloc(want > 0 ? want : 1));
-    if (packed == nullptr) return "Out of memory";
-    const unsigned char* in = packed;
-    const unsigned char* end = packed + fread(packed, 1, want, file);
-    int current_byte = 0;
-    while (current_byte < p->info.bytes) {
-        if (!tgaGetAPacket(current_byte, p, in, end)) {
-            free(packed);
-            return kTruncated;
+    if (left >= 0) size = std::min(size, size_t(left));
+    size = std::min(std::max<size_t>(size, size_t(largest)), kWindow);
+    unsigned char* window = static_cast<unsigned char*>(malloc(size));
+    if (window == nullptr) return "Out of memory";
+    const unsigned char* in = window;
+    const unsigned char* end = window;
+    bool at_end = false;
+    unsigned char* out = p->data;
+    unsigned char* const out_end = p->data + p->info.bytes;
+    const char* error = nullptr;
+    while (out < out_end && error == nullptr) {
+        if (!at_end && end - in < largest) {
+            const size_t kept = size_t(end - in);
+            memmove(window, in, kept);
+            const size_t got = fread(window + kept, 1, size - kept, file);
+            at_end = got < size - kept;
+            in = window;
+            end = window + kept + got;
         }
+        const unsigned char* const safe_end = at_end ? end : end - largest;
+        while (out < out_end && in <= safe_end) {
+            if (!tgaGetAPacket<C>(out, out_end, in, end)) {
+                error = kTruncated;
+                break;
+            }
+        }
+        if (at_end && out < out_end) error = kTruncated;
     }
-    free(packed);
-    return nullptr;
+    free(window);
+    return error;
+}
+
+const char* tgaGetPackets(image_t* p, FILE* file) {
+    switch (p->info.components) {
+        case 1:
+            return tgaGetPacketsOf<1>(p, file);
+        case 3:
+            return tgaGetPacketsOf<3>(p, file);
+        case 4:
+            return tgaGetPacketsOf<4>(p, file);
+    }
+    return "Unsupported image type";
 }
 
 const char* tgaGetImageData(image_t* p, FILE* file) {
@@ -232,7 +292,7 @@ const char* tgaGetImageData(image_t* p, FILE* file) {
         if (const char* error = tgaGetPackets(p, file)) return error;
     } else {
         if (fread(p->data, 1, size_t(info.bytes), file) != size_t(info.bytes)) return kTruncated;
-        tgaSwizzle(p->data, size_t(info.bytes) / info.components, info.components);
+        tgaSwizzle(p->data, p->data, size_t(info.bytes) / info.components, info.components);
     }
     tgaOrient(p);
     return nullptr;
@@ -300,18 +360,34 @@ void tgaUploadImage(image_t* p, tgaFLAG mode) {
     GLenum internal = format;
     if (mode & TGA_FOUR_BIT_FORMATS) {
         switch (format) {
-            case GL_RGB: internal = GL_RGB4; break;
-            case GL_RGBA: internal = GL_RGBA4; break;
-            case GL_LUMINANCE: internal = GL_LUMINANCE4; break;
-            case GL_ALPHA: internal = GL_ALPHA4; break;
+            case GL_RGB:
+                internal = GL_RGB4;
+                break;
+            case GL_RGBA:
+                internal = GL_RGBA4;
+                break;
+            case GL_LUMINANCE:
+                internal = GL_LUMINANCE4;
+                break;
+            case GL_ALPHA:
+                internal = GL_ALPHA4;
+                break;
         }
     }
     if ((mode & TGA_COMPRESSED_FORMATS) && tgaCompressedTexSupport) {
         switch (format) {
-            case GL_RGB: internal = GL_COMPRESSED_RGB_ARB; break;
-            case GL_RGBA: internal = GL_COMPRESSED_RGBA_ARB; break;
-            case GL_LUMINANCE: internal = GL_COMPRESSED_LUMINANCE_ARB; break;
-            case GL_ALPHA: internal = GL_COMPRESSED_ALPHA_ARB; break;
+            case GL_RGB:
+                internal = GL_COMPRESSED_RGB_ARB;
+                break;
+            case GL_RGBA:
+                internal = GL_COMPRESSED_RGBA_ARB;
+                break;
+            case GL_LUMINANCE:
+                internal = GL_COMPRESSED_LUMINANCE_ARB;
+                break;
+            case GL_ALPHA:
+                internal = GL_COMPRESSED_ALPHA_ARB;
+                break;
         }
     }
     // Rows follow one another without padding.

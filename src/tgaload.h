@@ -33,9 +33,9 @@ struct tgaHeader_t {
     int16_t height;
     uint8_t pixel_depth;
     uint8_t image_descriptor;
-    int components;         // bytes per pixel
-    int bytes;              // width * height * components
-    GLenum tgaColourType;   // GL_RGB, GL_RGBA, GL_LUMINANCE or GL_ALPHA
+    int components;        // bytes per pixel
+    int bytes;             // width * height * components
+    GLenum tgaColourType;  // GL_RGB, GL_RGBA, GL_LUMINANCE or GL_ALPHA
 };
 
 // A decoded image. The buffer holds rows bottom row first, pixels left to right, each pixel
@@ -65,7 +65,8 @@ void tgaSetTexParams(unsigned int min_filter, unsigned int mag_filter, unsigned 
 void tgaFree(image_t* p);
 
 // The steps of a load. Functions returning const char* give null on success, else the
-// message for the failure line.
+// message for the failure line. The run-length steps tgaGetAPacket and tgaPutPacketTuples are
+// kept inside tgaload.cpp, made for each pixel size.
 int tgaLoadTheImage(const char* file_name, image_t* p, tgaFLAG mode);
 void tgaGetExtensions();
 const char* tgaReadImage(FILE* file, image_t* p, tgaFLAG mode);
@@ -73,10 +74,9 @@ const char* tgaGetImageHeader(FILE* file, tgaHeader_t* info);
 const char* tgaGetImageData(image_t* p, FILE* file);
 unsigned char* tgaAllocMem(tgaHeader_t info);
 const char* tgaGetPackets(image_t* p, FILE* file);
-bool tgaGetAPacket(int& current_byte, image_t* p, const unsigned char*& in,
-                   const unsigned char* end);
-void tgaPutPacketTuples(image_t* p, const unsigned char* temp_colour, int count,
-                        int& current_byte);
+// Writes pixels from file order (blue, green, red, alpha) to out as red, green, blue, alpha;
+// out may equal in. Greyscale pixels (one component) are copied.
+void tgaSwizzle(unsigned char* out, const unsigned char* in, size_t pixels, int components);
 void tgaUploadImage(image_t* p, tgaFLAG mode);
 void tgaError(const char* error_string, const char* file_name, FILE* file, image_t* p);
 void tgaChecker(image_t* p);

@@ -13,14 +13,14 @@ const float RADIUS_SQ = 225.0f;
 const float GREAT_CIRCLE = 40000000.0f;
 // Subdivision depth of the polyline: 2^5 - 1 = 31 points between the ends.
 const int DEPTH = 4;
-// Two ends whose directions miss being opposite by less than this angle (its sine, in
-// radians) have no usable chord middle: the chord runs too close to the centre.
+// Two ends whose directions lie within this angle (radians) of exactly opposite have no usable
+// chord middle: the chord runs too close to the centre.
 const double OPPOSITE = 1e-3;
-// Near the antipode the chord step is only sound when the remaining gap to the antipode is
-// much wider than the step angle; closer in, the head travels by halving.
+// Near the antipode the chord step overshoots unless the gap to the antipode is this many step
+// angles wide; closer in, the head travels by halving.
 const double STEP_GAP = 64.0;
-// Each halving at least halves the arc; this bounds the nesting for any place whose
-// coordinates float can hold.
+// Each halving halves the arc, so places near the globe need a few levels; this only bounds
+// the nesting for far-off points.
 const int MAX_HALVING = 128;
 
 struct Vec {

@@ -26,7 +26,8 @@ function(tlx_add_e2e_test name source)
     if(TARGET assets)
         add_dependencies(${name} assets)
     endif()
-    gtest_discover_tests(${name} PROPERTIES LABELS e2e TIMEOUT 120 DISCOVERY_TIMEOUT 30)
+    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 30
+        PROPERTIES LABELS e2e TIMEOUT 120)
 endfunction()
 
 tlx_add_e2e_test(test_e2e_startup e2e/test_startup.cpp)

@@ -70,6 +70,11 @@ std::vector<std::string> childEnvironment(const Env& extra) {
         env.push_back(entry);
     }
     for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
+    // The program holds its resources until exit by design; in a sanitizer build, leak reports
+    // at exit would change its exit status and standard error.
+    if (!getenv("ASAN_OPTIONS") && !extra.count("ASAN_OPTIONS")) {
+        env.push_back("ASAN_OPTIONS=detect_leaks=0");
+    }
     return env;
 }
 
@@ -490,6 +495,16 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+std::vector<std::string> diagnosticLines(const Program& program) {
+    std::vector<std::string> lines;
+    for (auto& line : splitLines(stderrText(program))) {
+        if (line == "WARNING: You are using the SDL disk writer audio driver!") continue;
+        if (line.rfind(" Writing to file [", 0) == 0) continue;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 // ---- Windows -------------------------------------------------------------------------------
 
 std::optional<WinId> findWindow(Program& program, double timeoutSeconds,
@@ -554,8 +569,22 @@ std::vector<WinId> MapWatch::mapped() {
         XEvent event;
         XNextEvent(d, &event);
         if (event.type == MapNotify) seen.push_back(event.xmap.window);
+        if (event.type == CreateNotify) {
+            const XCreateWindowEvent& e = event.xcreatewindow;
+            sizes[e.window] = {e.x, e.y, e.width, e.height};
+        }
+        if (event.type == ConfigureNotify) {
+            const XConfigureEvent& e = event.xconfigure;
+            sizes[e.window] = {e.x, e.y, e.width, e.height};
+        }
     }
     return seen;
+}
+
+Geometry MapWatch::geometry(WinId window) {
+    mapped();
+    auto it = sizes.find(window);
+    return it == sizes.end() ? Geometry{} : it->second;
 }
 
 // ---- Input ---------------------------------------------------------------------------------
@@ -566,8 +595,29 @@ void keyDown(const std::string& keyName) { xdotool({"keydown", keyName}); }
 void keyUp(const std::string& keyName) { xdotool({"keyup", keyName}); }
 
 void mouseMove(WinId window, int x, int y) {
-    xdotool({"mousemove", "--sync", "--window", std::to_string(window), std::to_string(x),
-             std::to_string(y)});
+    Geometry g = windowGeometry(window);
+    int targetX = g.x + x, targetY = g.y + y;
+    // "mousemove --sync" waits for the pointer to move, forever when it is already there.
+    int hereX = -1, hereY = -1;
+    for (const auto& line : splitLines(runOrFail({"xdotool", "getmouselocation", "--shell"}).out)) {
+        if (line.rfind("X=", 0) == 0) hereX = std::atoi(line.c_str() + 2);
+        if (line.rfind("Y=", 0) == 0) hereY = std::atoi(line.c_str() + 2);
+    }
+    if (hereX == targetX && hereY == targetY) return;
+    xdotool({"mousemove", "--sync", std::to_string(targetX), std::to_string(targetY)});
+}
+
+void drag(WinId window, int button, int x0, int y0, int x1, int y1, int steps, double pause) {
+    // SDL measures the first motion it sees from (0, 0): make sure that one is not in the drag.
+    mouseMove(window, x0 > 0 ? x0 - 1 : x0 + 1, y0);
+    mouseMove(window, x0, y0);
+    mouseDown(button);
+    sleepSeconds(pause);
+    for (int i = 1; i <= steps; ++i) {
+        mouseMove(window, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
+        sleepSeconds(pause);
+    }
+    mouseUp(button);
 }
 
 void mouseDown(int button) { xdotool({"mousedown", std::to_string(button)}); }
@@ -695,6 +745,101 @@ double rmsLevel(const Pcm& pcm, double startSecond, double lengthSeconds) {
     double sum = 0;
     for (std::size_t i = first; i < last; ++i) sum += monoSample(pcm, i) * monoSample(pcm, i);
     return std::sqrt(sum / double(last - first));
+}
+
+
+// ---- Test images ---------------------------------------------------------------------------
+
+void writeTga(const std::string& path, int width, int height,
+              const std::function<Rgb(int x, int y)>& pixel, bool topFirst) {
+    std::string tga(18, '\0');
+    tga[2] = 2;  // uncompressed true colour
+    tga[12] = char(width & 0xff);
+    tga[13] = char(width >> 8);
+    tga[14] = char(height & 0xff);
+    tga[15] = char(height >> 8);
+    tga[16] = 24;
+    tga[17] = topFirst ? 0x20 : 0x00;
+    for (int row = 0; row < height; ++row) {
+        int y = topFirst ? row : height - 1 - row;
+        for (int x = 0; x < width; ++x) {
+            Rgb c = pixel(x, y);
+            tga += char(c.b);
+            tga += char(c.g);
+            tga += char(c.r);
+        }
+    }
+    writeText(path, tga);
+}
+
+// ---- Geometry ------------------------------------------------------------------------------
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+const double kDeg = kPi / 180;
+
+Vec3 rotateX(Vec3 p, double deg) {
+    double c = std::cos(deg * kDeg), s = std::sin(deg * kDeg);
+    return {p.x, p.y * c - p.z * s, p.y * s + p.z * c};
+}
+
+Vec3 rotateY(Vec3 p, double deg) {
+    double c = std::cos(deg * kDeg), s = std::sin(deg * kDeg);
+    return {p.x * c + p.z * s, p.y, -p.x * s + p.z * c};
+}
+
+double focalPixels(const View& view) { return view.height / 2.0 / std::tan(22.5 * kDeg); }
+
+}  // namespace
+
+Vec3 scenePoint(double latDeg, double lonDeg, double altMetres) {
+    double r = (altMetres + 6.5e6) * 15 / 6.5e6;
+    double lat = latDeg * kDeg, lon = lonDeg * kDeg;
+    return {r * std::cos(lat) * std::sin(lon), r * std::sin(lat), r * std::cos(lat) * std::cos(lon)};
+}
+
+double length(Vec3 v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+
+Vec3 markerToEye(const View& view, Vec3 p) {
+    Vec3 e = rotateX(rotateY(rotateX(p, 15), view.yaw), view.pitch);
+    e.z += view.zoom - 50;
+    return e;
+}
+
+Vec3 eyeToMarker(const View& view, Vec3 e) {
+    e.z -= view.zoom - 50;
+    return rotateX(rotateY(rotateX(e, -view.pitch), -view.yaw), -15);
+}
+
+std::pair<double, double> project(const View& view, Vec3 p) {
+    Vec3 e = markerToEye(view, p);
+    double f = focalPixels(view);
+    return {view.width / 2.0 + f * e.x / -e.z, view.height / 2.0 - f * e.y / -e.z};
+}
+
+std::optional<Vec3> sphereHit(Vec3 a, Vec3 b, double radius) {
+    Vec3 d{b.x - a.x, b.y - a.y, b.z - a.z};
+    double qa = d.x * d.x + d.y * d.y + d.z * d.z;
+    double qb = 2 * (a.x * d.x + a.y * d.y + a.z * d.z);
+    double qc = a.x * a.x + a.y * a.y + a.z * a.z - radius * radius;
+    double disc = qb * qb - 4 * qa * qc;
+    if (disc < 0) return std::nullopt;
+    double t = (-qb - std::sqrt(disc)) / (2 * qa);
+    return Vec3{a.x + d.x * t, a.y + d.y * t, a.z + d.z * t};
+}
+
+double diskRadius(const View& view) {
+    double dist = 50 - view.zoom;
+    return focalPixels(view) * 15 / std::sqrt(dist * dist - 225);
+}
+
+long residentKb(pid_t pid) {
+    std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
 }
 
 }  // namespace e2e

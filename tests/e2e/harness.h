@@ -62,9 +62,11 @@ void writeToneWav(const std::string& path, double hz, double seconds, int rate =
 
 using Env = std::map<std::string, std::string>;  // set on top of the test's own, SDL_* removed
 
-Env dummyAudio();                           // SDL_AUDIODRIVER=dummy
-Env diskAudio(const std::string& rawFile);  // SDL's disk driver writing raw PCM to rawFile
-Env missingAudioDriver();                   // a driver name that SDL does not have
+Env dummyAudio();  // SDL_AUDIODRIVER=dummy
+// SDL's disk driver writing raw PCM to rawFile, about 18 times faster than real time (some
+// 1.6 MB a second): fine for seconds, not for a long soak.
+Env diskAudio(const std::string& rawFile);
+Env missingAudioDriver();  // a driver name that SDL does not have
 
 // A running (or finished) terralux process. Killed when destroyed while still running.
 struct Program {
@@ -96,6 +98,9 @@ std::string readFile(const std::string& path);
 std::string stdoutText(const Program& program);
 std::string stderrText(const Program& program);
 std::vector<std::string> splitLines(const std::string& text);
+// The program's standard-error lines, less the two that SDL's disk audio driver writes there
+// when it opens ("WARNING: You are using the SDL disk writer audio driver!" and the file name).
+std::vector<std::string> diagnosticLines(const Program& program);
 
 // ---- Windows -----------------------------------------------------------------------------------
 
@@ -112,17 +117,21 @@ struct Geometry {
 Geometry windowGeometry(WinId window);
 std::string windowName(WinId window);
 
-// Records every top-level window mapped on the display from its construction on, straight from
-// the X server's MapNotify events, so that even a window shown for an instant is seen.
+// Records every top-level window mapped on the display from its construction on, and the size
+// each top-level window was last given, straight from the X server's events (MapNotify,
+// CreateNotify, ConfigureNotify). So even a window shown for an instant is seen, and what a
+// program showed can be checked after it has exited.
 struct MapWatch {
     MapWatch();
     ~MapWatch();
     MapWatch(const MapWatch&) = delete;
     MapWatch& operator=(const MapWatch&) = delete;
-    std::vector<WinId> mapped();  // all windows mapped so far
+    std::vector<WinId> mapped();      // all windows mapped so far, in order
+    Geometry geometry(WinId window);  // last known position and size
 
     void* connection = nullptr;
     std::vector<WinId> seen;
+    std::map<WinId, Geometry> sizes;
 };
 
 // ---- Input, as a user gives it -----------------------------------------------------------------
@@ -132,6 +141,12 @@ void key(const std::string& keys);           // xdotool key, e.g. "q", "shift+q"
 void keyDown(const std::string& keyName);    // xdotool keydown
 void keyUp(const std::string& keyName);      // xdotool keyup
 void mouseMove(WinId window, int x, int y);  // to (x, y) from the window's top-left corner
+// Presses `button` at (x0, y0), moves to (x1, y1) in `steps` equal moves, pausing after the
+// press and after each move so that they reach the program in separate frames, and releases it.
+// Each move reaches SDL as one motion event whose relative motion is that step; the pointer is
+// moved to (x0, y0) first, since SDL measures the first motion it ever sees from (0, 0).
+void drag(WinId window, int button, int x0, int y0, int x1, int y1, int steps = 1,
+          double pause = 0.1);
 void mouseDown(int button);
 void mouseUp(int button);
 void click(int button);
@@ -179,5 +194,47 @@ Pcm readDiskAudio(const std::string& path, int rate = 22050);
 double toneLevel(const Pcm& pcm, double hz, double startSecond, double lengthSeconds);
 // Root mean square of the mean of both channels in the window, as a fraction of full scale.
 double rmsLevel(const Pcm& pcm, double startSecond, double lengthSeconds);
+
+
+// ---- Test images -------------------------------------------------------------------------------
+
+// Writes an uncompressed 24-bit TGA (type 2) of width x height pixels; pixel(x, y) gives the
+// colour with y counted from the top row. Rows are stored top first (descriptor 0x20) or bottom
+// first (descriptor 0x00).
+void writeTga(const std::string& path, int width, int height,
+              const std::function<Rgb(int x, int y)>& pixel, bool topFirst);
+
+// ---- The scene's geometry, computed independently of the program -------------------------------
+
+struct Vec3 {
+    double x = 0, y = 0, z = 0;
+};
+
+// The scene point of a place: radius (alt + 6.5e6) * 15 / 6.5e6, +y north, longitude 0 on +z,
+// longitude +90 on +x.
+Vec3 scenePoint(double latDeg, double lonDeg, double altMetres);
+double length(Vec3 v);
+
+// The camera and window: perspective of 45 degrees vertical, near 1, far 250; the globe 50 - zoom
+// in front of the eye, turned by pitch about x and then by yaw about y. Geographic positions
+// live in the marker frame, the camera frame turned a further 15 degrees about x.
+struct View {
+    int width = 800, height = 600;
+    double yaw = 0, pitch = 0, zoom = 0;
+};
+Vec3 markerToEye(const View& view, Vec3 p);
+Vec3 eyeToMarker(const View& view, Vec3 e);
+// Window position of a marker-frame point, from the window's top-left corner, in pixels
+// (pixel (i, j) covers [i, i + 1) x [j, j + 1)).
+std::pair<double, double> project(const View& view, Vec3 p);
+// The nearer crossing of the line through a and b with the sphere of the given radius about the
+// origin, if they meet.
+std::optional<Vec3> sphereHit(Vec3 a, Vec3 b, double radius);
+// Pixels from the disk centre to the rim of a sphere of radius 15 whose centre is dist in front
+// of the eye on the view axis.
+double diskRadius(const View& view);
+
+// Resident set size of a process in kB (VmRSS), -1 when it cannot be read.
+long residentKb(pid_t pid);
 
 }  // namespace e2e

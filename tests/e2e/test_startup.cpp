@@ -1,10 +1,14 @@
 // Start-up of the real program in a window on Xvfb: the fatal failures with their standard-error
-// lines and exit status, the window it opens, missing audio files, and the ways a user ends it.
+// lines and exit status, the window it opens, the full-screen and music switches, missing audio
+// files, and the ways a user ends it.
 #include "harness.h"
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -57,6 +61,8 @@ std::vector<FatalCase> fatalCases() {
     };
 }
 
+void PrintTo(const FatalCase& c, std::ostream* os) { *os << c.name; }
+
 class FatalStartup : public ::testing::TestWithParam<FatalCase> {};
 
 TEST_P(FatalStartup, PrintsItsLineAndExitsWithOneBeforeAnyWindowOpens) {
@@ -106,6 +112,101 @@ TEST(Window, FractionalSizeIsTruncatedAndTheCaptionIsTerralux) {
     EXPECT_EQ(waitExit(program, kExitTimeout), 0);
 }
 
+// window_fullscreen is read as an integer: "true" reads as 0 and gives a window; 1 makes SDL
+// cover the whole 1024x768 screen with a window of its own around the picture.
+struct FullScreenCase {
+    std::string name;
+    std::string value;
+    bool fullScreen;
+};
+
+void PrintTo(const FullScreenCase& c, std::ostream* os) { *os << c.name; }
+
+class FullScreenSetting : public ::testing::TestWithParam<FullScreenCase> {};
+
+TEST_P(FullScreenSetting, IsReadAsAnInteger) {
+    const FullScreenCase& c = GetParam();
+    std::string dir =
+        scratchRun("fullscreen-" + c.name, settings({{"window_fullscreen", c.value.c_str()}}));
+    MapWatch maps;
+    Program program = launch(dir);
+    auto window = findWindow(program);
+    ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
+    // Keys are handled only once start-up is over, so after the exit everything it showed is
+    // in the watch's record.
+    focus(*window);
+    key("q");
+    EXPECT_EQ(waitExit(program, kExitTimeout), 0);
+
+    bool screenCovered = false;
+    for (WinId id : maps.mapped()) {
+        Geometry g = maps.geometry(id);
+        screenCovered = screenCovered || (g.width == 1024 && g.height == 768);
+    }
+    EXPECT_EQ(screenCovered, c.fullScreen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, FullScreenSetting,
+                         ::testing::Values(FullScreenCase{"True", "true", false},
+                                           FullScreenCase{"Zero", "0", false},
+                                           FullScreenCase{"One", "1", true}),
+                         [](const auto& info) { return info.param.name; });
+
+// ---- Music switch ----------------------------------------------------------------------------
+
+// The music setting is read with atoi: a leading number that is not 0 switches the music on.
+// SDL's disk driver records what the mixer plays; with the music off it is pure silence.
+struct MusicCase {
+    std::string name;
+    std::string value;
+    bool plays;
+};
+
+void PrintTo(const MusicCase& c, std::ostream* os) { *os << c.name; }
+
+class MusicSetting : public ::testing::TestWithParam<MusicCase> {};
+
+TEST_P(MusicSetting, SwitchesTheMusic) {
+    const MusicCase& c = GetParam();
+    std::string dir = scratchRun("music-" + c.name, settings({{"music", c.value.c_str()}}));
+    std::string raw = dir + "/../audio.raw";
+    Program program = launch(dir, diskAudio(raw));
+    auto window = findWindow(program);
+    ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
+
+    // The music starts at the end of start-up, after the textures have loaded. Music that is on
+    // shows up within seconds; music that is off must leave all of the output silent.
+    Pcm pcm;
+    double level = 0;
+    for (int tries = 0; tries < 50; ++tries) {
+        sleepSeconds(0.2);
+        pcm = readDiskAudio(raw);
+        level = rmsLevel(pcm, pcm.seconds() - 2, 2);
+        if (c.plays && level > 0.005) break;
+        if (!c.plays && tries == 10) break;
+    }
+    EXPECT_TRUE(running(program));
+    if (c.plays) {
+        EXPECT_GT(level, 0.005);
+    } else {
+        // Seconds of output, all of it silent.
+        EXPECT_GT(pcm.seconds(), 8.0) << "the audio device wrote too little";
+        EXPECT_EQ(rmsLevel(pcm, 0, pcm.seconds()), 0.0);
+    }
+
+    focus(*window);
+    key("q");
+    EXPECT_EQ(waitExit(program, kExitTimeout), 0);
+    EXPECT_TRUE(diagnosticLines(program).empty()) << stderrText(program);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, MusicSetting,
+    ::testing::Values(MusicCase{"One", "1", true}, MusicCase{"TwoAfterBlanks", "  2", true},
+                      MusicCase{"SevenAbc", "7abc", true}, MusicCase{"Zero", "0", false},
+                      MusicCase{"Yes", "yes", false}, MusicCase{"Empty", "", false}),
+    [](const auto& info) { return info.param.name; });
+
 // ---- Missing audio files -------------------------------------------------------------------
 
 struct AudioFilesCase {
@@ -113,6 +214,8 @@ struct AudioFilesCase {
     bool music, hit, message;  // which files exist in audio/
     int musicLines, wavLines;  // "Mix_LoadMUS():" and "Mix_LoadWAV():" lines expected
 };
+
+void PrintTo(const AudioFilesCase& c, std::ostream* os) { *os << c.name; }
 
 class MissingAudioFiles : public ::testing::TestWithParam<AudioFilesCase> {};
 
@@ -144,6 +247,10 @@ TEST_P(MissingAudioFiles, ReportsEachMissingFileAndKeepsRunning) {
     ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
     sleepSeconds(0.5);
     EXPECT_TRUE(running(program));
+    // Keys are handled only once start-up is over: after the exit its messages are all written.
+    focus(*window);
+    key("q");
+    EXPECT_EQ(waitExit(program, kExitTimeout), 0);
 
     std::vector<std::string> lines = splitLines(stderrText(program));
     EXPECT_EQ(linesWith(lines, "Mix_LoadMUS():"), c.musicLines);
@@ -153,10 +260,6 @@ TEST_P(MissingAudioFiles, ReportsEachMissingFileAndKeepsRunning) {
     if (c.musicLines > 0 && c.wavLines > 0) {
         EXPECT_EQ(lines[0].rfind("Mix_LoadMUS():", 0), 0u);
     }
-
-    focus(*window);
-    key("q");
-    EXPECT_EQ(waitExit(program, kExitTimeout), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MissingAudioFiles,
@@ -174,6 +277,8 @@ struct QuitCase {
     std::string name;
     std::string keys;  // xdotool key names; empty: the window's close request
 };
+
+void PrintTo(const QuitCase& c, std::ostream* os) { *os << c.name; }
 
 class Quit : public ::testing::TestWithParam<QuitCase> {};
 
@@ -199,7 +304,7 @@ INSTANTIATE_TEST_SUITE_P(Ways, Quit,
                          [](const auto& info) { return info.param.name; });
 
 // The other keys and the buttons leave it running, so the quit cases above are not a fluke.
-TEST(Quit, OtherKeysAndButtonsKeepItRunning) {
+TEST(KeepsRunning, OnOtherKeysAndButtons) {
     Program program = launch(scratchRun("no-quit"));
     auto window = findWindow(program);
     ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);

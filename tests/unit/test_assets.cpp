@@ -48,26 +48,16 @@ protected:
 };
 fs::path Assets::dir;
 
-// Samples of the first channel, scaled to [-1, 1], after checking the RIFF layout.
+// The samples of a 16-bit mono PCM file at 22050 Hz, scaled to [-1, 1]; none if the RIFF layout,
+// the format or the chunk sizes are not exactly that.
 std::vector<double> readWav(const std::string& b) {
-    EXPECT_EQ(b.substr(0, 4), "RIFF");
-    EXPECT_EQ(le32(b, 4), b.size() - 8);
-    EXPECT_EQ(b.substr(8, 8), "WAVEfmt ");
-    EXPECT_EQ(le32(b, 16), 16u);
-    const unsigned format = le16(b, 20), channels = le16(b, 22), bits = le16(b, 34);
-    EXPECT_EQ(format, 1u);
-    EXPECT_TRUE(channels == 1 || channels == 2);
-    EXPECT_EQ(le32(b, 24), 22050u);
-    EXPECT_EQ(bits, 16u);
-    EXPECT_EQ(le16(b, 32), channels * 2);
-    EXPECT_EQ(le32(b, 28), 22050 * channels * 2);
-    EXPECT_EQ(b.substr(36, 4), "data");
-    const size_t size = le32(b, 40);
-    EXPECT_EQ(size, b.size() - 44);
+    const bool ok = b.substr(0, 4) == "RIFF" && le32(b, 4) == b.size() - 8 &&
+                    b.substr(8, 8) == "WAVEfmt " && le32(b, 16) == 16 && le16(b, 20) == 1 &&
+                    le16(b, 22) == 1 && le32(b, 24) == 22050 && le32(b, 28) == 44100 &&
+                    le16(b, 32) == 2 && le16(b, 34) == 16 && b.substr(36, 4) == "data" &&
+                    le32(b, 40) == b.size() - 44 && b.size() % 2 == 0;
     std::vector<double> s;
-    if (format != 1 || bits != 16 || channels < 1 || size != b.size() - 44) return s;
-    for (size_t i = 44; i + 1 < b.size(); i += 2 * channels)
-        s.push_back(std::int16_t(le16(b, i)) / 32768.0);
+    for (size_t i = 44; ok && i < b.size(); i += 2) s.push_back(std::int16_t(le16(b, i)) / 32768.0);
     return s;
 }
 
@@ -76,42 +66,31 @@ double dominantFrequency(const std::vector<double>& s) {
     double best = 0, bestPower = -1;
     for (double f = 100; f <= 4000; f += 5) {
         double re = 0, im = 0, w = 2 * kPi * f / 22050;
-        for (size_t i = 0; i < s.size(); ++i) {
-            re += s[i] * std::cos(w * i);
-            im -= s[i] * std::sin(w * i);
-        }
+        for (size_t i = 0; i < s.size(); ++i)
+            re += s[i] * std::cos(w * i), im += s[i] * std::sin(w * i);
         if (re * re + im * im > bestPower) bestPower = re * re + im * im, best = f;
     }
     return best;
 }
 
 TEST_F(Assets, EffectsAreShortCleanPcmWithDistinctTones) {
-    std::map<std::string, double> tone;
-    for (const char* name : {"hit.wav", "message.wav"}) {
+    for (auto [name, tone] : {std::pair{"hit.wav", kHitTone}, {"message.wav", kMessageTone}}) {
         SCOPED_TRACE(name);
         std::vector<double> s = readWav(slurp(dir / "audio" / name));
-        ASSERT_GT(s.size(), 2205u);  // at least 0.1 s
-        EXPECT_LT(s.size(), 22050u);
+        ASSERT_TRUE(s.size() > 2205 && s.size() < 22050) << "malformed, or not 0.1 s to 1 s long";
         double peak = 0;
         for (double v : s) peak = std::max(peak, std::fabs(v));
-        EXPECT_GT(peak, 0.3);
-        EXPECT_LT(peak, 0.99);                  // no clipping
-        EXPECT_LT(std::fabs(s.front()), 0.01);  // starts and ends without a click
-        EXPECT_LT(std::fabs(s.back()), 0.01);
-        tone[name] = dominantFrequency(s);
+        EXPECT_TRUE(peak > 0.3 && peak < 0.99) << "peak " << peak;  // audible, not clipped
+        EXPECT_TRUE(std::fabs(s.front()) < 0.01 && std::fabs(s.back()) < 0.01) << "clicks";
+        EXPECT_NEAR(dominantFrequency(s), tone, tone * 0.03);
     }
-    EXPECT_NEAR(tone["hit.wav"], kHitTone, kHitTone * 0.03);
-    EXPECT_NEAR(tone["message.wav"], kMessageTone, kMessageTone * 0.03);
 }
 
 TEST_F(Assets, MusicIsAStandardMidiFileEndingOnABarLine) {
     const std::string b = slurp(dir / "audio" / "music.mid");
-    ASSERT_EQ(b.substr(0, 4), "MThd");
-    ASSERT_EQ(be32(b, 4), 6u);
-    EXPECT_LE(be16(b, 8), 1u);
+    ASSERT_TRUE(b.substr(0, 4) == "MThd" && be32(b, 4) == 6 && be16(b, 8) <= 1);
     const unsigned tracks = be16(b, 10), division = be16(b, 12);
-    ASSERT_GT(division, 0u);
-    ASSERT_LT(division, 0x8000u);  // ticks per quarter note, not SMPTE
+    ASSERT_TRUE(division > 0 && division < 0x8000);  // ticks per quarter note, not SMPTE
 
     size_t pos = 14;
     std::set<long> ends;
@@ -151,40 +130,32 @@ TEST_F(Assets, MusicIsAStandardMidiFileEndingOnABarLine) {
                 pos += (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
             }
         }
-        EXPECT_EQ(pos, end);
-        EXPECT_TRUE(ended) << "no end-of-track event";
+        EXPECT_TRUE(pos == end && ended) << "no end-of-track event at the end of the chunk";
         ends.insert(tick);
     }
     EXPECT_EQ(pos, b.size());
-    EXPECT_GT(noteOns, 100);
-    EXPECT_GE(programs.size(), 3u);
+    EXPECT_TRUE(noteOns > 100 && programs.size() >= 3) << noteOns << " notes";
     for (auto [key, count] : sounding) EXPECT_EQ(count, 0) << "note " << key << " left on";
     ASSERT_EQ(ends.size(), 1u) << "tracks end at different times";
-    EXPECT_GT(*ends.begin(), 0);
-    EXPECT_EQ(*ends.begin() % (4 * division), 0) << "the loop does not end on a bar line";
+    EXPECT_TRUE(*ends.begin() > 0 && *ends.begin() % (4 * division) == 0) << "not on a bar line";
 }
 
 TEST_F(Assets, StarFieldIsBottomUpRleTrueColourWithTintedStars) {
     const std::string b = slurp(dir / "textures" / "stars.tga");
-    ASSERT_GE(b.size(), 18u);
-    EXPECT_EQ(byte(b, 1), 0u);  // no colour map
-    ASSERT_EQ(byte(b, 2), 10u);
-    ASSERT_EQ(byte(b, 16), 24u);
-    EXPECT_EQ(byte(b, 17), 0u);  // bottom-left origin, no alpha bits
+    // No colour map, run-length encoded true colour, 24 bits, bottom-left origin, no alpha bits.
+    ASSERT_EQ(b.substr(1, 2), std::string("\0\x0A", 2));
+    ASSERT_EQ(b.substr(16, 2), std::string("\x18\0", 2));
     const size_t width = le16(b, 12), height = le16(b, 14);
-    ASSERT_GE(width, 256u);
-    ASSERT_GE(height, 256u);
+    ASSERT_TRUE(width >= 256 && height >= 256);
 
     std::vector<std::uint8_t> px;  // blue, green, red as stored
     size_t pos = 18 + byte(b, 0);
     for (size_t row = 0; row < height && pos < b.size(); ++row) {
-        size_t x = 0;
-        while (x < width && pos < b.size()) {
+        for (size_t x = 0; x < width && pos < b.size();) {
             const unsigned head = byte(b, pos++), count = (head & 0x7F) + 1;
             ASSERT_LE(x + count, width) << "packet crosses row " << row;
-            for (unsigned i = 0; i < count; ++i)
-                for (int c = 0; c < 3; ++c)
-                    px.push_back(byte(b, pos + (head & 0x80 ? c : 3 * i + c)));
+            for (unsigned i = 0; i < 3 * count; ++i)
+                px.push_back(byte(b, pos + (head & 0x80 ? i % 3 : i)));
             pos += head & 0x80 ? 3 : 3 * count;
             x += count;
         }
@@ -200,21 +171,16 @@ TEST_F(Assets, StarFieldIsBottomUpRleTrueColourWithTintedStars) {
         warm += green > 60 && red > blue + 20;
         cool += green > 60 && blue > red + 20;
     }
-    const size_t n = width * height;
-    EXPECT_GT(dark, n * 8 / 10) << "the sky is not mostly black";
-    EXPECT_GT(bright, 100u) << "no bright stars";
-    EXPECT_LT(bright, n / 100);
-    EXPECT_GT(warm, 20u) << "no yellow or red stars";
-    EXPECT_GT(cool, 20u) << "no blue stars";
+    EXPECT_GT(dark, width * height * 8 / 10) << "the sky is not mostly black";
+    EXPECT_TRUE(bright > 100 && bright < width * height / 100) << bright << " bright pixels";
+    EXPECT_TRUE(warm > 20 && cool > 20) << warm << " warm and " << cool << " blue star pixels";
 }
 
 TEST_F(Assets, OutputIsTheSameOnEveryRun) {
     const fs::path again = generate("tlx_assets_again");
     for (const char* file :
-         {"audio/hit.wav", "audio/message.wav", "audio/music.mid", "textures/stars.tga"}) {
-        EXPECT_FALSE(slurp(dir / file).empty()) << file;
-        EXPECT_TRUE(slurp(dir / file) == slurp(again / file)) << file;
-    }
+         {"audio/hit.wav", "audio/message.wav", "audio/music.mid", "textures/stars.tga"})
+        EXPECT_TRUE(!slurp(dir / file).empty() && slurp(dir / file) == slurp(again / file)) << file;
     fs::remove_all(again);
 }
 

@@ -4,6 +4,7 @@
 
 #include <GL/osmesa.h>
 
+#include <cmath>
 #include <vector>
 
 #include "terralux.h"
@@ -77,9 +78,9 @@ TEST_F(ShellTest, LeftDragTurnsByZoomDependentWholeSteps) {
         Sint16 xrel, yrel;
         float dx, dy;
     } cases[] = {
-        {25, 7, 0, 1, 0},    {15, 7, 0, 3, 0},  {10, 7, 0, 7, 0},  {-40, 7, -2, 7, -2},
-        {25, -3, 3, 0, 0},   {25, -5, 9, -1, 2}, {20, 5, -5, 2, -2}, {20.5f, 5, -5, 1, -1},
-        {10.5f, -7, 7, -3, 3},
+        {25, 7, 0, 1, 0},    {15, 7, 0, 3, 0},      {10, 7, 0, 7, 0},
+        {-40, 7, -2, 7, -2}, {25, -3, 3, 0, 0},     {25, -5, 9, -1, 2},
+        {20, 5, -5, 2, -2},  {20.5f, 5, -5, 1, -1}, {10.5f, -7, 7, -3, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.zoom);
@@ -116,8 +117,8 @@ TEST_F(ShellTest, KeysTurnZoomAndSetTheSpeed) {
     for (SDLKey k : {SDLK_UP, SDLK_UP, SDLK_DOWN, SDLK_UP, SDLK_RIGHT, SDLK_LEFT, SDLK_LEFT,
                      SDLK_KP_PLUS, SDLK_KP_PLUS, SDLK_KP_MINUS, SDLK_KP_PLUS})
         key(k);
-    keyUp(SDLK_UP);                  // releases do nothing
-    key(SDLK_PLUS);                  // only the keypad zooms
+    keyUp(SDLK_UP);  // releases do nothing
+    key(SDLK_PLUS);  // only the keypad zooms
     key(SDLK_MINUS);
     sdl_events();
     EXPECT_EQ(Camera.y, 2);
@@ -154,6 +155,8 @@ TEST_F(ShellTest, DigitsOneAndTwoSwitchThePolygonMode) {
 }
 
 TEST_F(ShellTest, QuitKeysAndTheCloseRequestExitWithZero) {
+    // A forked child would inherit a GL context without its worker threads: re-run instead.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (SDLKey k : {SDLK_ESCAPE, SDLK_q, SDLK_x}) {
         EXPECT_EXIT(
             {
