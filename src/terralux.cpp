@@ -68,8 +68,8 @@ void profile_report() {
                  "profile: %ld frames, %.1f frames/s\n"
                  "profile: frame %.3f ms, traces %.4f ms (%.2f%% of the frame), GL and swap %.3f "
                  "ms\n",
-                 seconds(profile_start, profile_first_frame) * 1e3, profile_frames,
-                 frames / loop, loop / frames * 1e3, profile_trace_seconds / profile_frames * 1e3,
+                 seconds(profile_start, profile_first_frame) * 1e3, profile_frames, frames / loop,
+                 loop / frames * 1e3, profile_trace_seconds / profile_frames * 1e3,
                  100.0 * profile_trace_seconds / profile_frames / (loop / frames),
                  (loop / frames - profile_trace_seconds / profile_frames) * 1e3);
 }
@@ -94,10 +94,12 @@ void play(Mix_Chunk* chunk) {
 
 }  // namespace
 
+// Adds the step to the light's angle. Returning the interval lets SDL keep the timer running,
+// at a steady 30 ms on average; a timer armed afresh on each tick would fire after about 21 ms,
+// since SDL fires a new timer one 10 ms slice early.
 Uint32 onTimer(Uint32 x) {
     itime.store(itime.load(std::memory_order_relaxed) + TIME_MOD.load(std::memory_order_relaxed),
                 std::memory_order_relaxed);
-    SDL_SetTimer(30, onTimer);
     return x;
 }
 
@@ -169,10 +171,10 @@ void sdl_events() {
                 if (event.motion.state & SDL_BUTTON_LMASK) {
                     // Nearer views turn more slowly per pixel; the remainder is dropped.
                     int divisor = Camera.z > 20 ? 4 : (Camera.z > 10 ? 2 : 1);
-                    Camera.x += event.motion.xrel / divisor;
-                    Camera.y += event.motion.yrel / divisor;
+                    Camera.x += static_cast<float>(event.motion.xrel / divisor);
+                    Camera.y += static_cast<float>(event.motion.yrel / divisor);
                 } else if (event.motion.state & SDL_BUTTON_MMASK) {
-                    Camera.z += event.motion.yrel;
+                    Camera.z += static_cast<float>(event.motion.yrel);
                 }
                 break;
             case SDL_MOUSEBUTTONDOWN:
@@ -198,18 +200,41 @@ void sdl_events() {
                         glPolygonMode(GL_FRONT, GL_LINE);
                         glPolygonMode(GL_BACK, GL_LINE);
                         break;
-                    case SDLK_5: TIME_MOD.store(0.1f, std::memory_order_relaxed); break;
-                    case SDLK_6: TIME_MOD.store(0.5f, std::memory_order_relaxed); break;
-                    case SDLK_7: TIME_MOD.store(1.0f, std::memory_order_relaxed); break;
-                    case SDLK_8: TIME_MOD.store(3.0f, std::memory_order_relaxed); break;
-                    case SDLK_9: TIME_MOD.store(5.0f, std::memory_order_relaxed); break;
-                    case SDLK_UP: Camera.y += 1; break;
-                    case SDLK_DOWN: Camera.y -= 1; break;
-                    case SDLK_RIGHT: Camera.x -= 1; break;
-                    case SDLK_LEFT: Camera.x += 1; break;
-                    case SDLK_KP_PLUS: Camera.z += 1; break;
-                    case SDLK_KP_MINUS: Camera.z -= 1; break;
-                    default: break;
+                    case SDLK_5:
+                        TIME_MOD.store(0.1f, std::memory_order_relaxed);
+                        break;
+                    case SDLK_6:
+                        TIME_MOD.store(0.5f, std::memory_order_relaxed);
+                        break;
+                    case SDLK_7:
+                        TIME_MOD.store(1.0f, std::memory_order_relaxed);
+                        break;
+                    case SDLK_8:
+                        TIME_MOD.store(3.0f, std::memory_order_relaxed);
+                        break;
+                    case SDLK_9:
+                        TIME_MOD.store(5.0f, std::memory_order_relaxed);
+                        break;
+                    case SDLK_UP:
+                        Camera.y += 1;
+                        break;
+                    case SDLK_DOWN:
+                        Camera.y -= 1;
+                        break;
+                    case SDLK_RIGHT:
+                        Camera.x -= 1;
+                        break;
+                    case SDLK_LEFT:
+                        Camera.x += 1;
+                        break;
+                    case SDLK_KP_PLUS:
+                        Camera.z += 1;
+                        break;
+                    case SDLK_KP_MINUS:
+                        Camera.z -= 1;
+                        break;
+                    default:
+                        break;
                 }
                 break;
             case SDL_QUIT:
@@ -243,8 +268,8 @@ void gl_init(int w, int h) {
 }
 
 void InitDisplayLists() {
-    traces.push_back(GeoTrace(GeoPoint(55, 49.28f, 17.27f, 1200000.0f),
-                              GeoPoint(56, 0.0f, -45.0f, 500000.0f)));
+    traces.push_back(
+        GeoTrace(GeoPoint(55, 49.28f, 17.27f, 1200000.0f), GeoPoint(56, 0.0f, -45.0f, 500000.0f)));
 
     geoList.push_back(GeoPoint(49.28f, 17.27f, 300.0f));
     geoList.push_back(GeoPoint(255, 49.28f, 17.27f, 1200000.0f));

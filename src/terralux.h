@@ -30,8 +30,8 @@ extern bool soundsAreOn;
 extern Mix_Music* music;
 extern Mix_Chunk* sounds[2];  // [0] the hit sound, [1] the message sound
 
-extern GLuint pointList;  // the markers
-extern GLuint dispList;   // the last picked surface point; 0 until the first surface pick
+extern GLuint pointList;      // the markers
+extern GLuint dispList;       // the last picked surface point; 0 until the first surface pick
 extern GLuint texture_id[2];  // the Earth, the stars
 
 extern const double fov;

@@ -19,7 +19,12 @@ if(TARGET assets)
 endif()
 
 # One executable per source; each starts its own Xvfb. Every case runs as its own CTest test.
+# An optional third argument is the time limit of each case in seconds (default 120).
 function(tlx_add_e2e_test name source)
+    set(timeout 120)
+    if(ARGC GREATER 2)
+        set(timeout ${ARGV2})
+    endif()
     add_executable(${name} ${source})
     target_link_libraries(${name} PRIVATE tlx_e2e_harness GTest::gtest_main)
     add_dependencies(${name} terralux tlx_wmclose)
@@ -27,7 +32,10 @@ function(tlx_add_e2e_test name source)
         add_dependencies(${name} assets)
     endif()
     gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 30
-        PROPERTIES LABELS e2e TIMEOUT 120)
+        PROPERTIES LABELS e2e TIMEOUT ${timeout})
 endfunction()
 
 tlx_add_e2e_test(test_e2e_startup e2e/test_startup.cpp)
+tlx_add_e2e_test(test_e2e_render e2e/test_render.cpp)
+tlx_add_e2e_test(test_e2e_pick e2e/test_pick.cpp)
+tlx_add_e2e_test(test_e2e_soak e2e/test_soak.cpp 300)

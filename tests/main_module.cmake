@@ -7,5 +7,10 @@ gtest_discover_tests(test_properties PROPERTIES LABELS unit)
 # The main module under an offscreen OSMesa context and SDL's dummy video driver.
 add_executable(test_shell unit/test_shell.cpp)
 target_link_libraries(test_shell PRIVATE tlx_main PkgConfig::OSMESA GTest::gtest_main)
-gtest_discover_tests(test_shell PROPERTIES LABELS unit ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy"
+# It runs in the program's run directory, where the file-scope store finds config.xml.
+gtest_discover_tests(test_shell WORKING_DIRECTORY ${TLX_RUN_DIR}
+    PROPERTIES LABELS unit ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy"
     DISCOVERY_TIMEOUT 30)
+if(TARGET assets)
+    add_dependencies(test_shell assets)
+endif()

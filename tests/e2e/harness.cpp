@@ -255,7 +255,11 @@ double monoSample(const Pcm& pcm, std::size_t frame) {
 
 // ---- Locations -----------------------------------------------------------------------------
 
-std::string terraluxBinary() { return TLX_TERRALUX_BIN; }
+std::string terraluxBinary() {
+    // TERRALUX_BIN runs the suite against another build of the program.
+    const char* other = getenv("TERRALUX_BIN");
+    return other && *other ? other : TLX_TERRALUX_BIN;
+}
 std::string buildRunDir() { return TLX_BUILD_RUN_DIR; }
 std::string display() { return g_display; }
 
@@ -747,7 +751,6 @@ double rmsLevel(const Pcm& pcm, double startSecond, double lengthSeconds) {
     return std::sqrt(sum / double(last - first));
 }
 
-
 // ---- Test images ---------------------------------------------------------------------------
 
 void writeTga(const std::string& path, int width, int height,
@@ -796,7 +799,8 @@ double focalPixels(const View& view) { return view.height / 2.0 / std::tan(22.5 
 Vec3 scenePoint(double latDeg, double lonDeg, double altMetres) {
     double r = (altMetres + 6.5e6) * 15 / 6.5e6;
     double lat = latDeg * kDeg, lon = lonDeg * kDeg;
-    return {r * std::cos(lat) * std::sin(lon), r * std::sin(lat), r * std::cos(lat) * std::cos(lon)};
+    return {r * std::cos(lat) * std::sin(lon), r * std::sin(lat),
+            r * std::cos(lat) * std::cos(lon)};
 }
 
 double length(Vec3 v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
@@ -840,6 +844,71 @@ long residentKb(pid_t pid) {
         if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
     }
     return -1;
+}
+
+// ---- The test textures ---------------------------------------------------------------------
+
+Rgb testEarth(double latDeg, double lonDeg) {
+    const uint8_t m = kEarthMax;
+    if (std::abs(lonDeg) < 4) return {m, m, m};
+    if (latDeg >= 0) return lonDeg > 0 ? Rgb{m, 0, 0} : Rgb{0, m, 0};
+    return lonDeg > 0 ? Rgb{0, 0, m} : Rgb{0, m, m};
+}
+
+void writeTestTextures(const std::string& dir, bool topFirst) {
+    fs::create_directories(dir + "/textures");
+    const int w = 512, h = 256;
+    writeTga(
+        dir + "/textures/earth.tga", w, h,
+        [&](int x, int y) {
+            return testEarth(90 - (y + 0.5) * 180 / h, (x + 0.5) * 360 / w - 180);
+        },
+        topFirst);
+    const uint8_t g = kStarsGrey;
+    writeTga(
+        dir + "/textures/stars.tga", 16, 16,
+        [&](int, int) {
+            return Rgb{g, g, g};
+        },
+        topFirst);
+}
+
+std::optional<std::pair<double, double>> centroid(const Image& image, bool (*test)(Rgb)) {
+    double sx = 0, sy = 0;
+    int n = 0;
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            if (!test(image.at(x, y))) continue;
+            sx += x + 0.5;
+            sy += y + 0.5;
+            ++n;
+        }
+    }
+    if (n == 0) return std::nullopt;
+    return std::make_pair(sx / n, sy / n);
+}
+
+int countAround(const Image& image, double cx, double cy, int half, bool (*test)(Rgb)) {
+    int n = 0;
+    for (int y = int(cy) - half; y <= int(cy) + half; ++y) {
+        for (int x = int(cx) - half; x <= int(cx) + half; ++x) {
+            if (x >= 0 && y >= 0 && x < image.width && y < image.height && test(image.at(x, y)))
+                ++n;
+        }
+    }
+    return n;
+}
+
+Hue hueOf(Rgb c) {
+    int r = c.r, g = c.g, b = c.b;
+    int hi = std::max({r, g, b}), lo = std::min({r, g, b});
+    if (hi < 12) return Hue::Other;
+    if (hi - lo <= hi / 6) return Hue::Grey;
+    if (r == hi && g <= r / 4 && b <= r / 4) return Hue::Red;
+    if (g == hi && r <= g / 4 && b <= g / 4) return Hue::Green;
+    if (b == hi && r <= b / 4 && g <= b / 4) return Hue::Blue;
+    if (r <= lo + hi / 4 && std::abs(g - b) <= hi / 5) return Hue::Cyan;
+    return Hue::Other;
 }
 
 }  // namespace e2e

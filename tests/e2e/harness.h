@@ -18,7 +18,7 @@ namespace e2e {
 
 // ---- Locations fixed by the build -------------------------------------------------------------
 
-std::string terraluxBinary();  // the program under test
+std::string terraluxBinary();  // the program under test; TERRALUX_BIN overrides the build's
 std::string buildRunDir();     // the build's run directory, holding textures/ and audio/
 std::string display();         // ":N" of this executable's Xvfb server
 
@@ -195,7 +195,6 @@ double toneLevel(const Pcm& pcm, double hz, double startSecond, double lengthSec
 // Root mean square of the mean of both channels in the window, as a fraction of full scale.
 double rmsLevel(const Pcm& pcm, double startSecond, double lengthSeconds);
 
-
 // ---- Test images -------------------------------------------------------------------------------
 
 // Writes an uncompressed 24-bit TGA (type 2) of width x height pixels; pixel(x, y) gives the
@@ -236,5 +235,34 @@ double diskRadius(const View& view);
 
 // Resident set size of a process in kB (VmRSS), -1 when it cannot be read.
 long residentKb(pid_t pid);
+
+// ---- The test textures -------------------------------------------------------------------------
+
+// A test Earth in plain colours whose every component is a multiple of 17 (kept exactly by the
+// program's 4-bit texture formats) and at most 204, so that no lit globe pixel reaches the
+// full-intensity colours of the markers, the trace and the picked point: north-east red,
+// north-west green, south-east blue, south-west cyan, and a grey band along longitude 0, 4
+// degrees either side.
+Rgb testEarth(double latDeg, double lonDeg);
+constexpr int kEarthMax = 204;   // the largest component of testEarth
+constexpr int kStarsGrey = 204;  // every pixel of the test star image
+// Writes textures/earth.tga (512x256, testEarth as an equirectangular map, longitude -180 at the
+// left, north at the top) and textures/stars.tga (16x16, uniform grey) into the run dir.
+void writeTestTextures(const std::string& dir, bool topFirst);
+
+// The scene's unlit full-intensity colours, which no pixel of the test Earth reaches.
+inline bool isYellow(Rgb c) { return c.r > 230 && c.g > 230 && c.b < 40; }   // markers
+inline bool isGreen(Rgb c) { return c.r < 40 && c.g > 230 && c.b < 40; }     // trace head
+inline bool isMagenta(Rgb c) { return c.r > 230 && c.g < 40 && c.b > 230; }  // trace path
+inline bool isBlue(Rgb c) { return c.r < 40 && c.g < 40 && c.b > 230; }      // picked point
+
+// The centre of the pixels that pass `test` (pixel centres at +0.5), if any.
+std::optional<std::pair<double, double>> centroid(const Image& image, bool (*test)(Rgb));
+// The number of pixels passing `test` in the square of half-width `half` around (x, y).
+int countAround(const Image& image, double x, double y, int half, bool (*test)(Rgb));
+
+enum class Hue { Other, Red, Green, Blue, Cyan, Grey };
+// The hue class of a pixel of the test Earth under any lighting, or of a grey pixel.
+Hue hueOf(Rgb c);
 
 }  // namespace e2e

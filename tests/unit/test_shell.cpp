@@ -177,20 +177,71 @@ TEST_F(ShellTest, QuitKeysAndTheCloseRequestExitWithZero) {
         testing::ExitedWithCode(0), "");
 }
 
-TEST_F(ShellTest, TimerAddsTheStepAndRearmsItself) {
+TEST_F(ShellTest, TimerAddsTheStepEveryThirtyMilliseconds) {
     itime = 10.0f;
     TIME_MOD = 3.0f;
-    EXPECT_EQ(onTimer(30), 30u);
+    EXPECT_EQ(onTimer(30), 30u);  // SDL keeps a timer running at the interval it returns
     EXPECT_EQ(itime.load(), 13.0f);
-    // The call re-armed a 30 ms timer: after a quarter of a second it has ticked several times,
-    // each adding the step in force at that tick.
+
+    // Each tick adds the step in force at that tick. Over 0.6 s a steady 30 ms tick fires about
+    // 20 times; a timer that fires one SDL slice early (every 20 ms or so) would fire about 30.
     TIME_MOD = 0.25f;
-    SDL_Delay(250);
+    SDL_SetTimer(30, onTimer);
+    SDL_Delay(600);
     SDL_SetTimer(0, nullptr);
     float ticks = (itime.load() - 13.0f) / 0.25f;
     EXPECT_EQ(ticks, static_cast<int>(ticks));
-    EXPECT_GE(ticks, 2);
-    EXPECT_LE(ticks, 12);
+    EXPECT_GE(ticks, 8);
+    EXPECT_LE(ticks, 23);
+}
+
+TEST_F(ShellTest, PicksPrintTheSurfacePointAndRetargetTheFirstTrace) {
+    const Line through_front(Point(0, 0, 50), Point(0, 0, -50));
+    traces.clear();
+    geoList.clear();
+
+    // No trace: the line is printed and nothing else changes.
+    testing::internal::CaptureStdout();
+    getSelList(through_front);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "surface point: 0 0 15\n");
+    EXPECT_EQ(dispList, 0u);
+
+    traces.push_back(GeoTrace(GeoPoint(55, 10, 10, 0), GeoPoint(56, 20, 20, 0)));
+    // A marker exactly 0.5 from the line is not picked; the globe beside it is.
+    geoList.push_back(GeoPoint(7, 0, 0, 0));  // at (0, 0, 15)
+    testing::internal::CaptureStdout();
+    getSelList(Line(Point(0.5f, 0, 50), Point(0.5f, 0, -50)));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "surface point: 0.5 0 14.9917\n");
+    const GLuint first = dispList;
+    ASSERT_NE(first, 0u);
+    EXPECT_TRUE(glIsList(first));
+    EXPECT_EQ(traces[0].dest().id, 0u);
+    EXPECT_NEAR(traces[0].dest().Latitude, 0, 1e-6);
+    EXPECT_NEAR(traces[0].dest().Longtitude, std::atan2(0.5, 14.9917), 1e-5);
+
+    // A second surface pick replaces the blue point's list and releases the old one.
+    testing::internal::CaptureStdout();
+    getSelList(Line(Point(3, 4, 50), Point(3, 4, -50)));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "surface point: 3 4 14.1421\n");
+    EXPECT_NE(dispList, first);
+    EXPECT_TRUE(glIsList(dispList));
+    EXPECT_FALSE(glIsList(first));
+
+    // A line through a marker on the near side retargets to it and leaves the blue point.
+    const GLuint blue = dispList;
+    testing::internal::CaptureStdout();
+    getSelList(Line(Point(0, 0.2f, 50), Point(0, 0.2f, -50)));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(traces[0].dest().id, 7u);
+    EXPECT_EQ(dispList, blue);
+    EXPECT_TRUE(glIsList(blue));
+
+    // The same marker seen through the globe from behind is not picked.
+    testing::internal::CaptureStdout();
+    getSelList(Line(Point(0, 0.2f, -50), Point(0, 0.2f, 50)));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(traces[0].dest().id, 0u);  // the far-side surface point instead
+    EXPECT_GT(std::fabs(traces[0].dest().Longtitude), 3.1f);
 }
 
 TEST_F(ShellTest, SceneContentIsTheDemonstrationTraceAndFiveMarkers) {

@@ -1,91 +1,24 @@
 // Byte-level decoding of hand-built TGA files, and the failure path.
-#include "tgaload.h"
+#include "tga_test_util.h"
 
-#include <GL/osmesa.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using namespace tgatest;
 
-class OffscreenContext : public testing::Environment {
-public:
-    void SetUp() override {
-        context_ = OSMesaCreateContextExt(OSMESA_RGBA, 16, 0, 0, nullptr);
-        ASSERT_NE(context_, nullptr);
-        ASSERT_TRUE(OSMesaMakeCurrent(context_, frame_.data(), GL_UNSIGNED_BYTE, 16, 16));
-    }
-    void TearDown() override { OSMesaDestroyContext(context_); }
-
-private:
-    OSMesaContext context_ = nullptr;
-    std::vector<unsigned char> frame_ = std::vector<unsigned char>(16 * 16 * 4);
-};
-
-// An 18-byte header followed by the given tail (ID, colour map and pixels).
-Bytes tga(int type, int width, int height, int depth, const Bytes& tail, int descriptor = 0) {
-    Bytes b(18 + tail.size(), 0);
-    b[2] = static_cast<unsigned char>(type);
-    b[12] = static_cast<unsigned char>(width & 0xff);
-    b[13] = static_cast<unsigned char>((width >> 8) & 0xff);
-    b[14] = static_cast<unsigned char>(height & 0xff);
-    b[15] = static_cast<unsigned char>((height >> 8) & 0xff);
-    b[16] = static_cast<unsigned char>(depth);
-    b[17] = static_cast<unsigned char>(descriptor);
-    std::copy(tail.begin(), tail.end(), b.begin() + 18);
-    return b;
-}
-
-GLint levelWidth(int level) {
-    GLint w = -1;
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, &w);
-    return w;
-}
-
-class TgaDecode : public testing::Test {
+class TgaDecode : public TextureTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tga-decode-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        glGenTextures(1, &texture_);
-        glBindTexture(GL_TEXTURE_2D, texture_);
-    }
-    void TearDown() override {
-        tgaFree(&img);
-        glDeleteTextures(1, &texture_);
-        std::filesystem::remove_all(dir_);
-    }
-
-    std::string write(const Bytes& b) {
-        std::string path = dir_ + "/image" + std::to_string(count_++) + ".tga";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-        return path;
-    }
-
     // Decodes b without uploading it; returns what the loader printed.
     std::string load(const Bytes& b, tgaFLAG mode = 0) {
-        tgaFree(&img);
         path_ = write(b);
-        testing::internal::CaptureStdout();
-        tgaLoad(path_.c_str(), &img, mode | TGA_NO_UPLOAD);
-        return testing::internal::GetCapturedStdout();
+        return loadPath(path_, mode | TGA_NO_UPLOAD);
     }
 
     Bytes pixels() const { return img.data ? Bytes(img.data, img.data + img.info.bytes) : Bytes(); }
 
-    image_t img = {};
-    std::string dir_, path_;
-    int count_ = 0;
-    GLuint texture_ = 0;
+    std::string path_;
 };
 
 TEST_F(TgaDecode, RawTrueColourTurnsBgrIntoRgb) {
@@ -122,6 +55,47 @@ TEST_F(TgaDecode, RunAndRawPacketsFlowAcrossRowEnds) {
     EXPECT_EQ(load(tga(10, 7, 1, 24, {0x86, 9, 8, 7})), "");
     for (int i = 0; i < 7; ++i) want.insert(want.end(), {7, 8, 9});
     EXPECT_EQ(pixels(), want);
+}
+
+TEST_F(TgaDecode, LongPacketsAndRowsMatchPixelByPixel) {
+    // 37x3: a run of 20, a raw packet of 50 and a run of 41; the same pixels stored raw.
+    for (int depth : {24, 32}) {
+        SCOPED_TRACE(depth);
+        const int c = depth / 8;
+        Bytes stored, packed, want;
+        auto value = [c](int i) {
+            Bytes v;
+            for (int k = 0; k < c; ++k) v.push_back(static_cast<unsigned char>(i * 31 + k * 7));
+            return v;
+        };
+        auto put = [&](int n, int of) {
+            const Bytes v = value(of);
+            for (int i = 0; i < n; ++i) {
+                stored.insert(stored.end(), v.begin(), v.end());
+                want.insert(want.end(), {v[2], v[1], v[0]});
+                if (c == 4) want.push_back(v[3]);
+            }
+        };
+        packed.push_back(0x80 | 19);
+        const Bytes first = value(1);
+        packed.insert(packed.end(), first.begin(), first.end());
+        put(20, 1);
+        packed.push_back(49);
+        for (int i = 0; i < 50; ++i) {
+            const Bytes v = value(100 + i);
+            packed.insert(packed.end(), v.begin(), v.end());
+            put(1, 100 + i);
+        }
+        packed.push_back(0x80 | 40);
+        const Bytes last = value(2);
+        packed.insert(packed.end(), last.begin(), last.end());
+        put(41, 2);
+
+        EXPECT_EQ(load(tga(10, 37, 3, depth, packed)), "");
+        EXPECT_EQ(pixels(), want);
+        EXPECT_EQ(load(tga(2, 37, 3, depth, stored)), "");
+        EXPECT_EQ(pixels(), want);
+    }
 }
 
 TEST_F(TgaDecode, PacketClaimingMorePixelsThanRemainIsCut) {
@@ -191,7 +165,7 @@ TEST_F(TgaDecode, ReleaseAndNoUploadBits) {
     EXPECT_EQ(load(b, TGA_RELEASE_DATA), "");
     EXPECT_EQ(img.data, nullptr);
     EXPECT_EQ(img.info.width, 1);
-    EXPECT_EQ(levelWidth(0), 0);
+    EXPECT_EQ(level(0, GL_TEXTURE_WIDTH), 0);
 
     EXPECT_EQ(load(b), "");
     ASSERT_NE(img.data, nullptr);
@@ -261,27 +235,19 @@ TEST_F(TgaDecode, FailuresPrintOneLineAndLeaveTheCheckerboard) {
         EXPECT_EQ(img.info.pixel_depth, 8);
         EXPECT_EQ(img.info.components, 1);
         EXPECT_EQ(img.info.bytes, 16384);
-        EXPECT_EQ(levelWidth(0), 128);
+        EXPECT_EQ(level(0, GL_TEXTURE_WIDTH), 128);
     }
 }
 
 TEST_F(TgaDecode, MissingFileNamesThePathTried) {
     const std::string missing = dir_ + "/textures/earth.tga";
-    testing::internal::CaptureStdout();
-    tgaLoad(missing.c_str(), &img, TGA_FOUR_BIT_FORMATS | TGA_RELEASE_DATA);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "File not found - " + missing + "\n");
+    EXPECT_EQ(loadPath(missing, TGA_FOUR_BIT_FORMATS | TGA_RELEASE_DATA),
+              "File not found - " + missing + "\n");
     EXPECT_EQ(img.data, nullptr);
     EXPECT_EQ(img.info.width, 128);
-    EXPECT_EQ(levelWidth(0), 128);
+    EXPECT_EQ(level(0, GL_TEXTURE_WIDTH), 128);
 }
 
 }  // namespace
 
-// Mesa keeps a few blocks of its own until exit; only a sanitizer build asks for this list.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libOSMesa.so\n"; }
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new OffscreenContext);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return tgatest::runTests(argc, argv); }

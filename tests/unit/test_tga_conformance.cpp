@@ -1,49 +1,18 @@
 // Decoding of TGA files written by ImageMagick and netpbm, pixel by pixel against each tool's
 // own reading of the same file. The files are made at test time from a picture made here.
-#include "tgaload.h"
+#include "tga_test_util.h"
 
-#include <GL/osmesa.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using namespace tgatest;
 
 const int kWidth = 37, kHeight = 23;  // odd sizes: rows of any length, packets across rows
-
-class OffscreenContext : public testing::Environment {
-public:
-    void SetUp() override {
-        context_ = OSMesaCreateContextExt(OSMESA_RGBA, 16, 0, 0, nullptr);
-        ASSERT_NE(context_, nullptr);
-        ASSERT_TRUE(OSMesaMakeCurrent(context_, frame_.data(), GL_UNSIGNED_BYTE, 16, 16));
-    }
-    void TearDown() override { OSMesaDestroyContext(context_); }
-
-private:
-    OSMesaContext context_ = nullptr;
-    std::vector<unsigned char> frame_ = std::vector<unsigned char>(16 * 16 * 4);
-};
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::string& head, const Bytes& body) {
-    std::ofstream out(path, std::ios::binary);
-    out << head;
-    out.write(reinterpret_cast<const char*>(body.data()), std::streamsize(body.size()));
-}
 
 // The samples of a binary PPM (P6) or PGM (P5) with maxval 255, top row first.
 Bytes readPnm(const std::string& path, int* channels) {
@@ -93,23 +62,17 @@ struct Made {
     bool top_first;
 };
 
-class TgaConformance : public testing::Test {
+class TgaConformance : public ScratchTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tga-conformance-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        ScratchTest::SetUp();
+        if (HasFatalFailure()) return;
         const std::string size = std::to_string(kWidth) + " " + std::to_string(kHeight);
-        writeFile(dir_ + "/in.pgm", "P5\n" + size + "\n255\n", picture(1));
-        writeFile(dir_ + "/in.ppm", "P6\n" + size + "\n255\n", picture(3));
-        writeFile(dir_ + "/in.pam",
+        writeFile(dir_ + "/in.pgm", picture(1), "P5\n" + size + "\n255\n");
+        writeFile(dir_ + "/in.ppm", picture(3), "P6\n" + size + "\n255\n");
+        writeFile(dir_ + "/in.pam", picture(4),
                   "P7\nWIDTH " + std::to_string(kWidth) + "\nHEIGHT " + std::to_string(kHeight) +
-                      "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
-                  picture(4));
-    }
-    void TearDown() override {
-        tgaFree(&img);
-        std::filesystem::remove_all(dir_);
+                      "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n");
     }
 
     std::string expand(std::string command, const std::string& in, const std::string& out) {
@@ -128,10 +91,7 @@ protected:
         const char* in = m.channels == 1 ? "in.pgm" : m.channels == 3 ? "in.ppm" : "in.pam";
         const std::string command = expand(m.command, in, "out.tga");
         EXPECT_EQ(run(command), 0) << command;
-        tgaFree(&img);
-        testing::internal::CaptureStdout();
-        tgaLoad((dir_ + "/out.tga").c_str(), &img, TGA_NO_UPLOAD | TGA_GREY_AS_LUMINANCE);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(loadPath(dir_ + "/out.tga", TGA_NO_UPLOAD | TGA_GREY_AS_LUMINANCE), "");
         EXPECT_EQ(img.info.image_type, m.image_type);
         EXPECT_EQ(img.info.pixel_depth, m.channels * 8);
         EXPECT_EQ((img.info.image_descriptor & 0x20) != 0, m.top_first);
@@ -140,9 +100,6 @@ protected:
         if (img.data == nullptr) return Bytes();
         return Bytes(img.data, img.data + img.info.bytes);
     }
-
-    image_t img = {};
-    std::string dir_;
 };
 
 TEST_F(TgaConformance, ImageMagickFilesMatchImageMagicksReading) {
@@ -222,13 +179,11 @@ TEST_F(TgaConformance, ColourMappedFilesAreRefused) {
          {"pamtotga -quiet -cmap {in} > {out}", "pamtotga -quiet -cmap -norle {in} > {out}"}) {
         SCOPED_TRACE(command);
         // Few colours, so that a colour map holds them all.
-        writeFile(dir_ + "/few.ppm", "P6\n2 1\n255\n", Bytes{1, 2, 3, 4, 5, 6});
+        writeFile(dir_ + "/few.ppm", Bytes{1, 2, 3, 4, 5, 6}, "P6\n2 1\n255\n");
         const std::string make = expand(command, "few.ppm", "cmap.tga");
         ASSERT_EQ(run(make), 0) << make;
         const std::string path = dir_ + "/cmap.tga";
-        testing::internal::CaptureStdout();
-        tgaLoad(path.c_str(), &img, TGA_NO_UPLOAD);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+        EXPECT_EQ(loadPath(path, TGA_NO_UPLOAD),
                   "8-bit colour no longer supported - " + path + "\n");
         EXPECT_EQ(img.data, nullptr);
     }
@@ -236,11 +191,4 @@ TEST_F(TgaConformance, ColourMappedFilesAreRefused) {
 
 }  // namespace
 
-// Mesa keeps a few blocks of its own until exit; only a sanitizer build asks for this list.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libOSMesa.so\n"; }
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new OffscreenContext);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return tgatest::runTests(argc, argv); }

@@ -1,80 +1,25 @@
 // What the loader leaves in OpenGL: internal formats, mipmap levels, texels, the checkerboard.
-#include "tgaload.h"
+#include "tga_test_util.h"
 
-#include <GL/osmesa.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using namespace tgatest;
 
 const int kFrame = 128;
-
-class OffscreenContext : public testing::Environment {
-public:
-    void SetUp() override {
-        context_ = OSMesaCreateContextExt(OSMESA_RGBA, 16, 0, 0, nullptr);
-        ASSERT_NE(context_, nullptr);
-        ASSERT_TRUE(OSMesaMakeCurrent(context_, frame_.data(), GL_UNSIGNED_BYTE, kFrame, kFrame));
-    }
-    void TearDown() override { OSMesaDestroyContext(context_); }
-
-private:
-    OSMesaContext context_ = nullptr;
-    std::vector<unsigned char> frame_ = std::vector<unsigned char>(kFrame * kFrame * 4);
-};
 
 bool hasWord(const char* list, const std::string& word) {
     const std::string padded = " " + std::string(list ? list : "") + " ";
     return padded.find(" " + word + " ") != std::string::npos;
 }
 
-GLint level(int lod, GLenum what) {
-    GLint v = -1;
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, lod, what, &v);
-    return v;
-}
-
-// A raw, bottom-left TGA image whose pixel values count up from seed.
-Bytes image(int type, int width, int height, int depth, int seed = 1) {
-    Bytes b(18, 0);
-    b[2] = static_cast<unsigned char>(type);
-    b[12] = static_cast<unsigned char>(width);
-    b[14] = static_cast<unsigned char>(height);
-    b[16] = static_cast<unsigned char>(depth);
-    for (int i = 0; i < width * height * depth / 8; ++i)
-        b.push_back(static_cast<unsigned char>(seed + 7 * i));
-    return b;
-}
-
-class TgaGl : public testing::Test {
+class TgaGl : public TextureTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tga-gl-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        glGenTextures(1, &texture_);
-        glBindTexture(GL_TEXTURE_2D, texture_);
-    }
     void TearDown() override {
-        tgaFree(&img);
-        glDeleteTextures(1, &texture_);
-        std::filesystem::remove_all(dir_);
+        TextureTest::TearDown();
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-    }
-
-    std::string write(const Bytes& b) {
-        std::string path = dir_ + "/image" + std::to_string(count_++) + ".tga";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-        return path;
     }
 
     // Loads b into a fresh texture bound in place of the last one; returns the printed text.
@@ -82,11 +27,7 @@ protected:
         glDeleteTextures(1, &texture_);
         glGenTextures(1, &texture_);
         glBindTexture(GL_TEXTURE_2D, texture_);
-        tgaFree(&img);
-        const std::string path = write(b);
-        testing::internal::CaptureStdout();
-        tgaLoad(path.c_str(), &img, mode);
-        return testing::internal::GetCapturedStdout();
+        return loadPath(write(b), mode);
     }
 
     void expectCheckerboard() {
@@ -103,11 +44,6 @@ protected:
                 wrong += texels[y * 128 + x] != (((x ^ y) & 16) ? 0 : 255);
         EXPECT_EQ(wrong, 0);
     }
-
-    image_t img = {};
-    std::string dir_;
-    int count_ = 0;
-    GLuint texture_ = 0;
 };
 
 TEST_F(TgaGl, InternalFormatFollowsTheOptions) {
@@ -185,10 +121,8 @@ TEST_F(TgaGl, FailedLoadLeavesOnlyTheCheckerboard) {
     // A good image first, so that the failure has something to replace.
     EXPECT_EQ(load(image(2, 8, 8, 24), TGA_BASE_LEVEL_ONLY), "");
     const std::string missing = dir_ + "/missing.tga";
-    tgaFree(&img);
-    testing::internal::CaptureStdout();
-    tgaLoad(missing.c_str(), &img, TGA_RELEASE_DATA | TGA_FOUR_BIT_FORMATS);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "File not found - " + missing + "\n");
+    EXPECT_EQ(loadPath(missing, TGA_RELEASE_DATA | TGA_FOUR_BIT_FORMATS),
+              "File not found - " + missing + "\n");
     EXPECT_EQ(img.data, nullptr);
     expectCheckerboard();
 
@@ -198,10 +132,7 @@ TEST_F(TgaGl, FailedLoadLeavesOnlyTheCheckerboard) {
 }
 
 TEST_F(TgaGl, CheckerboardDrawsOnlyWithoutMipmapFiltering) {
-    tgaFree(&img);
-    testing::internal::CaptureStdout();
-    tgaLoad((dir_ + "/missing.tga").c_str(), &img, 0);
-    testing::internal::GetCapturedStdout();
+    loadPath(dir_ + "/missing.tga", 0);
     glEnable(GL_TEXTURE_2D);
     glClearColor(0.5f, 0.5f, 0.5f, 1.0f);
     glColor3f(0.2f, 0.2f, 0.2f);
@@ -265,11 +196,4 @@ TEST_F(TgaGl, LoadAndBindReturnsABoundNameEvenOnFailure) {
 
 }  // namespace
 
-// Mesa keeps a few blocks of its own until exit; only a sanitizer build asks for this list.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libOSMesa.so\n"; }
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new OffscreenContext);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return tgatest::runTests(argc, argv, kFrame); }

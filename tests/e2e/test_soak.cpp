@@ -1,0 +1,117 @@
+// A soak: minutes of random input from a user who never quits (drags with the left and middle
+// buttons, the wheel, keys, bursts of right-click picks), with the process alive throughout, its
+// resident memory flat once warmed up, every pick answered, and a clean quit at the end.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace e2e;
+
+constexpr double kSoakSeconds = 120;
+constexpr double kWarmUpSeconds = 30;
+constexpr long kSlackKb = 3 * 1024;  // a steady run varies by well under 1 MB
+
+TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
+    Config config = withSetting(withSetting(defaultConfig(), "music", "1"), "sounds", "1");
+    std::string dir = scratchRun("soak", config);
+    Program program = launch(dir, dummyAudio());
+    auto window = findWindow(program);
+    ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
+    focus(*window);
+
+    const unsigned seed = unsigned(std::random_device{}());
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    // Keys that neither quit nor zoom (the zoom keys are given below).
+    const std::vector<std::string> keys = {"1",    "2",    "5",     "6", "7", "8",     "9",   "Up",
+                                           "Down", "Left", "Right", "a", "0", "space", "KP_1"};
+
+    struct Sample {
+        double seconds;
+        long kb;
+    };
+    std::vector<Sample> samples;
+    long picks = 0;
+    int zoom = 0;
+    auto start = std::chrono::steady_clock::now();
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    double nextSample = 0;
+    while (elapsed() < kSoakSeconds) {
+        ASSERT_TRUE(running(program)) << "died after " << elapsed() << " s";
+        if (elapsed() >= nextSample) {
+            samples.push_back({elapsed(), residentKb(program.pid)});
+            nextSample += 5;
+        }
+        // The zoom is followed here and steered back towards the globe at full size, so that
+        // the globe keeps filling much of the window and most picks land on it.
+        int toward = zoom > 10 ? -1 : zoom < -5 ? 1 : (pick(0, 1) ? 1 : -1);
+        int action = pick(0, 99);
+        if (action < 10) {
+            int x = pick(10, 790), y = pick(10, 590);
+            int x1 = std::clamp(x + pick(-300, 300), 5, 795);
+            int y1 = std::clamp(y + pick(-300, 300), 5, 595);
+            drag(*window, 1, x, y, x1, y1, pick(1, 4), 0.02);
+        } else if (action < 15) {
+            int x = pick(10, 790), y = pick(30, 570), dy = toward * pick(1, 8);
+            drag(*window, 2, x, y, x, y + dy, 1, 0.02);
+            zoom += dy;
+        } else if (action < 25) {
+            int notches = toward * pick(1, 3);
+            wheel(notches);
+            zoom += notches;
+        } else if (action < 30) {
+            key(toward > 0 ? "KP_Add" : "KP_Subtract");
+            zoom += toward;
+        } else if (action < 50) {
+            key(keys[pick(0, int(keys.size()) - 1)]);
+        } else {
+            // Mostly on or near the globe, sometimes anywhere.
+            bool near = pick(0, 3) > 0;
+            mouseMove(*window, near ? pick(200, 600) : pick(0, 799),
+                      near ? pick(100, 500) : pick(0, 599));
+            int count = pick(1, 20);
+            runCommand(
+                {"xdotool", "click", "--repeat", std::to_string(count), "--delay", "10", "3"});
+            picks += count;
+        }
+    }
+    ASSERT_TRUE(running(program));
+    key("Escape");
+    EXPECT_EQ(waitExit(program), 0);
+
+    // Every pick printed its line.
+    long lines = 0;
+    for (const auto& line : splitLines(stdoutText(program)))
+        lines += line.rfind("surface point: ", 0) == 0;
+    EXPECT_EQ(lines, picks);
+
+    // Resident memory after the warm-up: the late samples no higher than the early ones allow.
+    std::vector<long> early, late;
+    std::string all;
+    for (const Sample& s : samples) {
+        all += std::to_string(long(s.seconds)) + "s:" + std::to_string(s.kb) + " ";
+        if (s.seconds >= kWarmUpSeconds && s.seconds < kWarmUpSeconds + 20) early.push_back(s.kb);
+        if (s.seconds >= kSoakSeconds - 30) late.push_back(s.kb);
+    }
+    ASSERT_FALSE(early.empty());
+    ASSERT_FALSE(late.empty());
+    std::sort(early.begin(), early.end());
+    long base = early[early.size() / 2];
+    long top = *std::max_element(late.begin(), late.end());
+    EXPECT_LE(top, base + kSlackKb) << "resident kB: " << all;
+    std::printf("picks %ld, resident kB: %s\n", picks, all.c_str());
+}
+
+}  // namespace
