@@ -85,7 +85,7 @@ std::vector<char*> cStrings(std::vector<std::string>& strings) {
     return out;
 }
 
-struct SpawnSpec {
+struct SpawnArgs {
     std::vector<std::string> argv;
     std::vector<std::string> env;  // empty: inherit
     std::string cwd;               // empty: inherit
@@ -95,9 +95,9 @@ struct SpawnSpec {
 };
 
 // fork + exec in a new process group; the child dies with the test process.
-pid_t spawn(SpawnSpec spec) {
-    std::vector<char*> argv = cStrings(spec.argv);
-    std::vector<char*> envp = cStrings(spec.env);
+pid_t spawn(SpawnArgs args) {
+    std::vector<char*> argv = cStrings(args.argv);
+    std::vector<char*> envp = cStrings(args.env);
     int nullFd = open("/dev/null", O_RDWR | O_CLOEXEC);
     pid_t parent = getpid();
     pid_t pid = fork();
@@ -109,15 +109,15 @@ pid_t spawn(SpawnSpec spec) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
     dup2(nullFd, 0);
-    dup2(spec.outFd >= 0 ? spec.outFd : nullFd, 1);
-    dup2(spec.errFd >= 0 ? spec.errFd : nullFd, 2);
-    if (spec.fd3 == 3) {
+    dup2(args.outFd >= 0 ? args.outFd : nullFd, 1);
+    dup2(args.errFd >= 0 ? args.errFd : nullFd, 2);
+    if (args.fd3 == 3) {
         fcntl(3, F_SETFD, 0);
-    } else if (spec.fd3 >= 0) {
-        dup2(spec.fd3, 3);
+    } else if (args.fd3 >= 0) {
+        dup2(args.fd3, 3);
     }
-    if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0) _exit(127);
-    if (spec.env.empty()) {
+    if (!args.cwd.empty() && chdir(args.cwd.c_str()) != 0) _exit(127);
+    if (args.env.empty()) {
         execvp(argv[0], argv.data());
     } else {
         execve(argv[0], argv.data(), envp.data());
@@ -151,11 +151,11 @@ void startXvfb() {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     int logFd = openLog(harnessLog());
-    SpawnSpec spec;
-    spec.argv = {"Xvfb", "-displayfd", "3", "-noreset", "-screen", "0", "1024x768x24"};
-    spec.fd3 = fds[1];
-    spec.errFd = logFd;
-    g_xvfb = spawn(spec);
+    SpawnArgs args;
+    args.argv = {"Xvfb", "-displayfd", "3", "-noreset", "-screen", "0", "1024x768x24"};
+    args.fd3 = fds[1];
+    args.errFd = logFd;
+    g_xvfb = spawn(args);
     close(fds[1]);
     if (logFd >= 0) close(logFd);
 
@@ -270,11 +270,11 @@ CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSec
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return result;
     int logFd = openLog(harnessLog());
-    SpawnSpec spec;
-    spec.argv = argv;
-    spec.outFd = fds[1];
-    spec.errFd = logFd;
-    pid_t pid = spawn(spec);
+    SpawnArgs args;
+    args.argv = argv;
+    args.outFd = fds[1];
+    args.errFd = logFd;
+    pid_t pid = spawn(args);
     close(fds[1]);
     if (logFd >= 0) close(logFd);
 
@@ -435,13 +435,13 @@ Program launch(const std::string& dir, const Env& env) {
     program.errPath = base + "/stderr.txt";
     int outFd = open(program.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int errFd = open(program.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    SpawnSpec spec;
-    spec.argv = {terraluxBinary()};
-    spec.env = childEnvironment(env);
-    spec.cwd = dir;
-    spec.outFd = outFd;
-    spec.errFd = errFd;
-    program.pid = spawn(spec);
+    SpawnArgs args;
+    args.argv = {terraluxBinary()};
+    args.env = childEnvironment(env);
+    args.cwd = dir;
+    args.outFd = outFd;
+    args.errFd = errFd;
+    program.pid = spawn(args);
     close(outFd);
     close(errFd);
     return program;
