@@ -190,8 +190,7 @@ void sdl_events() {
                 switch (event.key.keysym.sym) {
                     case SDLK_ESCAPE:
                     case SDLK_q:
-                    case SDLK_x:
-                        exit(0);
+                    case SDLK_x: exit(0);
                     case SDLK_1:
                         glPolygonMode(GL_FRONT, GL_FILL);
                         glPolygonMode(GL_BACK, GL_FILL);
@@ -200,47 +199,22 @@ void sdl_events() {
                         glPolygonMode(GL_FRONT, GL_LINE);
                         glPolygonMode(GL_BACK, GL_LINE);
                         break;
-                    case SDLK_5:
-                        TIME_MOD.store(0.1f, std::memory_order_relaxed);
-                        break;
-                    case SDLK_6:
-                        TIME_MOD.store(0.5f, std::memory_order_relaxed);
-                        break;
-                    case SDLK_7:
-                        TIME_MOD.store(1.0f, std::memory_order_relaxed);
-                        break;
-                    case SDLK_8:
-                        TIME_MOD.store(3.0f, std::memory_order_relaxed);
-                        break;
-                    case SDLK_9:
-                        TIME_MOD.store(5.0f, std::memory_order_relaxed);
-                        break;
-                    case SDLK_UP:
-                        Camera.y += 1;
-                        break;
-                    case SDLK_DOWN:
-                        Camera.y -= 1;
-                        break;
-                    case SDLK_RIGHT:
-                        Camera.x -= 1;
-                        break;
-                    case SDLK_LEFT:
-                        Camera.x += 1;
-                        break;
-                    case SDLK_KP_PLUS:
-                        Camera.z += 1;
-                        break;
-                    case SDLK_KP_MINUS:
-                        Camera.z -= 1;
-                        break;
-                    default:
-                        break;
+                    case SDLK_5: TIME_MOD.store(0.1f, std::memory_order_relaxed); break;
+                    case SDLK_6: TIME_MOD.store(0.5f, std::memory_order_relaxed); break;
+                    case SDLK_7: TIME_MOD.store(1.0f, std::memory_order_relaxed); break;
+                    case SDLK_8: TIME_MOD.store(3.0f, std::memory_order_relaxed); break;
+                    case SDLK_9: TIME_MOD.store(5.0f, std::memory_order_relaxed); break;
+                    case SDLK_UP: Camera.y += 1; break;
+                    case SDLK_DOWN: Camera.y -= 1; break;
+                    case SDLK_RIGHT: Camera.x -= 1; break;
+                    case SDLK_LEFT: Camera.x += 1; break;
+                    case SDLK_KP_PLUS: Camera.z += 1; break;
+                    case SDLK_KP_MINUS: Camera.z -= 1; break;
+                    default: break;
                 }
                 break;
-            case SDL_QUIT:
-                exit(0);
-            default:
-                break;
+            case SDL_QUIT: exit(0);
+            default: break;
         }
     }
 }

@@ -278,12 +278,9 @@ static const char* tgaGetPacketsOf(image_t* p, FILE* file) {
 
 const char* tgaGetPackets(image_t* p, FILE* file) {
     switch (p->info.components) {
-        case 1:
-            return tgaGetPacketsOf<1>(p, file);
-        case 3:
-            return tgaGetPacketsOf<3>(p, file);
-        case 4:
-            return tgaGetPacketsOf<4>(p, file);
+        case 1: return tgaGetPacketsOf<1>(p, file);
+        case 3: return tgaGetPacketsOf<3>(p, file);
+        case 4: return tgaGetPacketsOf<4>(p, file);
     }
     return "Unsupported image type";
 }
@@ -316,8 +313,7 @@ const char* tgaReadImage(FILE* file, image_t* p, tgaFLAG mode) {
     tgaHeader_t& info = p->info;
     switch (info.image_type) {
         case 1:
-        case 9:
-            return "8-bit colour no longer supported";
+        case 9: return "8-bit colour no longer supported";
         case 2:
         case 10:
             if (info.pixel_depth == 24)
@@ -338,8 +334,7 @@ const char* tgaReadImage(FILE* file, image_t* p, tgaFLAG mode) {
                 return "Must be LUMINANCE or ALPHA greyscale";
             if (info.pixel_depth != 8) return "Unsupported greyscale format";
             break;
-        default:
-            return "Unsupported image type";
+        default: return "Unsupported image type";
     }
     if (info.width <= 0 || info.height <= 0) return "Invalid image size";
     if (info.bytes < 0) return "Image too large";
@@ -372,34 +367,18 @@ void tgaUploadImage(image_t* p, tgaFLAG mode) {
     GLenum internal = format;
     if (mode & TGA_FOUR_BIT_FORMATS) {
         switch (format) {
-            case GL_RGB:
-                internal = GL_RGB4;
-                break;
-            case GL_RGBA:
-                internal = GL_RGBA4;
-                break;
-            case GL_LUMINANCE:
-                internal = GL_LUMINANCE4;
-                break;
-            case GL_ALPHA:
-                internal = GL_ALPHA4;
-                break;
+            case GL_RGB: internal = GL_RGB4; break;
+            case GL_RGBA: internal = GL_RGBA4; break;
+            case GL_LUMINANCE: internal = GL_LUMINANCE4; break;
+            case GL_ALPHA: internal = GL_ALPHA4; break;
         }
     }
     if ((mode & TGA_COMPRESSED_FORMATS) && tgaCompressedTexSupport) {
         switch (format) {
-            case GL_RGB:
-                internal = GL_COMPRESSED_RGB_ARB;
-                break;
-            case GL_RGBA:
-                internal = GL_COMPRESSED_RGBA_ARB;
-                break;
-            case GL_LUMINANCE:
-                internal = GL_COMPRESSED_LUMINANCE_ARB;
-                break;
-            case GL_ALPHA:
-                internal = GL_COMPRESSED_ALPHA_ARB;
-                break;
+            case GL_RGB: internal = GL_COMPRESSED_RGB_ARB; break;
+            case GL_RGBA: internal = GL_COMPRESSED_RGBA_ARB; break;
+            case GL_LUMINANCE: internal = GL_COMPRESSED_LUMINANCE_ARB; break;
+            case GL_ALPHA: internal = GL_COMPRESSED_ALPHA_ARB; break;
         }
     }
     // Rows follow one another without padding.

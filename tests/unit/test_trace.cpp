@@ -205,27 +205,15 @@ TEST(TraceMend, RandomOperationsLeaveNoNaN) {
     for (int i = 0; i < 3000; ++i) {
         GeoPoint a = t.src();
         switch (rng() % 10) {
-            case 0:
-                t.src(place());
-                break;
-            case 1:
-                t.dest(place());
-                break;
-            case 2:
-                t.src(rng() % 2 ? center : point());
-                break;
-            case 3:
-                t.dest(rng() % 2 ? head(t) * -1.0f : point());
-                break;
+            case 0: t.src(place()); break;
+            case 1: t.dest(place()); break;
+            case 2: t.src(rng() % 2 ? center : point()); break;
+            case 3: t.dest(rng() % 2 ? head(t) * -1.0f : point()); break;
             case 4:
                 t.dest(GeoPoint(-a.Latitude * 180 / PI, a.Longtitude * 180 / PI + 180, a.Altitude));
                 break;
-            case 5:
-                t.src(t.dest());
-                break;
-            default:
-                t.move(std::pow(10.0f, u(rng) * 12 - 3) * (rng() % 5 ? 1 : -1));
-                break;
+            case 5: t.src(t.dest()); break;
+            default: t.move(std::pow(10.0f, u(rng) * 12 - 3) * (rng() % 5 ? 1 : -1)); break;
         }
         ASSERT_TRUE(finite(t)) << i;
     }
