@@ -4,5 +4,4 @@ target_link_libraries(test_assets PRIVATE GTest::gtest_main)
 target_compile_definitions(test_assets PRIVATE
     TLX_GENASSETS="$<TARGET_FILE:terralux_genassets>")
 add_dependencies(test_assets terralux_genassets)
-include(GoogleTest)
 gtest_discover_tests(test_assets PROPERTIES LABELS unit)

@@ -1,5 +1,4 @@
 # End-to-end tests: the real terralux binary in a real window on Xvfb, driven with xdotool.
-include(GoogleTest)
 find_package(X11 REQUIRED)
 
 # Sends WM_DELETE_WINDOW to a window, as its close box does.
@@ -14,9 +13,7 @@ target_compile_definitions(tlx_e2e_harness PRIVATE
     TLX_BUILD_RUN_DIR="${CMAKE_BINARY_DIR}/run"
     TLX_WMCLOSE_BIN="$<TARGET_FILE:tlx_wmclose>")
 add_dependencies(tlx_e2e_harness terralux tlx_wmclose)
-if(TARGET assets)
-    add_dependencies(tlx_e2e_harness assets)
-endif()
+add_dependencies(tlx_e2e_harness assets)
 
 # One executable per source; each starts its own Xvfb. Every case runs as its own CTest test.
 # An optional third argument is the time limit of each case in seconds (default 120).
@@ -28,9 +25,7 @@ function(tlx_add_e2e_test name source)
     add_executable(${name} ${source})
     target_link_libraries(${name} PRIVATE tlx_e2e_harness GTest::gtest_main)
     add_dependencies(${name} terralux tlx_wmclose)
-    if(TARGET assets)
-        add_dependencies(${name} assets)
-    endif()
+    add_dependencies(${name} assets)
     gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 30
         PROPERTIES LABELS e2e TIMEOUT ${timeout})
 endfunction()

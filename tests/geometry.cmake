@@ -1,5 +1,4 @@
 # Geometry: scene points, lines, geographic conversion and great-circle traces.
-include(GoogleTest)
 
 add_executable(test_point unit/test_point.cpp)
 target_link_libraries(test_point PRIVATE tlx_geo GTest::gtest_main)

@@ -1,4 +1,3 @@
-include(GoogleTest)
 
 add_executable(test_properties unit/test_properties.cpp)
 target_link_libraries(test_properties PRIVATE tlx_properties GTest::gtest_main)
@@ -11,6 +10,4 @@ target_link_libraries(test_shell PRIVATE tlx_main PkgConfig::OSMESA GTest::gtest
 gtest_discover_tests(test_shell WORKING_DIRECTORY ${TLX_RUN_DIR}
     PROPERTIES LABELS unit ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy"
     DISCOVERY_TIMEOUT 30)
-if(TARGET assets)
-    add_dependencies(test_shell assets)
-endif()
+add_dependencies(test_shell assets)

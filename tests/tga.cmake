@@ -1,24 +1,20 @@
 # TGA loader: decoder, conformance and GL-side tests in an offscreen OSMesa context, and the
 # decoding benchmark. Never link libGL here: with -lGL ahead of -lOSMesa every GL call is a no-op.
-include(GoogleTest)
+foreach(name test_tga test_tga_conformance test_tga_gl test_tga_nocompress)
+    add_executable(${name} unit/${name}.cpp)
+    target_link_libraries(${name} PRIVATE tlx_tga PkgConfig::OSMESA GTest::gtest)
+endforeach()
 
-if(TARGET tlx_tga)
-    foreach(name test_tga test_tga_conformance test_tga_gl test_tga_nocompress)
-        add_executable(${name} unit/${name}.cpp)
-        target_link_libraries(${name} PRIVATE tlx_tga PkgConfig::OSMESA GTest::gtest)
-    endforeach()
+gtest_discover_tests(test_tga PROPERTIES LABELS unit)
+gtest_discover_tests(test_tga_conformance PROPERTIES LABELS unit)
+gtest_discover_tests(test_tga_gl PROPERTIES LABELS unit)
+# Mesa reads the override once, when the first context is made.
+gtest_discover_tests(test_tga_nocompress PROPERTIES LABELS unit
+    ENVIRONMENT "MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_compression")
 
-    gtest_discover_tests(test_tga PROPERTIES LABELS unit)
-    gtest_discover_tests(test_tga_conformance PROPERTIES LABELS unit)
-    gtest_discover_tests(test_tga_gl PROPERTIES LABELS unit)
-    # Mesa reads the override once, when the first context is made.
-    gtest_discover_tests(test_tga_nocompress PROPERTIES LABELS unit
-        ENVIRONMENT "MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_compression")
-
-    # A benchmark, not a test: prints decoding times against stb_image and a bare floor.
-    if(EXISTS /usr/include/stb/stb_image.h)
-        add_executable(bench_tga ${CMAKE_SOURCE_DIR}/bench/bench_tga.cpp)
-        target_include_directories(bench_tga PRIVATE /usr/include/stb)
-        target_link_libraries(bench_tga PRIVATE tlx_tga PkgConfig::OSMESA)
-    endif()
-endif()
+# A benchmark, not a test: prints decoding times against stb_image and a bare floor.
+pkg_check_modules(STB REQUIRED stb)
+add_executable(bench_tga ${PROJECT_SOURCE_DIR}/bench/bench_tga.cpp)
+# It compiles stb_image itself, so it takes only the headers.
+target_include_directories(bench_tga PRIVATE ${STB_INCLUDE_DIRS})
+target_link_libraries(bench_tga PRIVATE tlx_tga PkgConfig::OSMESA)
