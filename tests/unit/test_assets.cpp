@@ -1,6 +1,7 @@
 // Runs the asset generator into a temporary directory and reads back what it wrote.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
