@@ -26,17 +26,15 @@ add_custom_command(OUTPUT ${TLX_GENERATED_ASSETS}
     VERBATIM)
 set(TLX_ASSETS ${TLX_GENERATED_ASSETS})
 
-# ImageMagick 6 writes TGA rows top row first although its header then claims a bottom-left
-# origin; flipping the image first and asking for a bottom-left origin gives a file whose rows
-# really run from the bottom (Antarctica) up.
+# The Blue Marble image, converted by ImageMagick (earth.cmake finds out which way it stores rows).
 set(TLX_EARTH_SOURCE /usr/share/xplanet/images/earth.jpg)
-find_program(TLX_CONVERT convert)
-if(TLX_CONVERT AND EXISTS ${TLX_EARTH_SOURCE})
+find_program(TLX_MAGICK NAMES magick convert)
+if(TLX_MAGICK AND EXISTS ${TLX_EARTH_SOURCE})
     add_custom_command(OUTPUT ${TLX_RUN_DIR}/textures/earth.tga
         COMMAND ${CMAKE_COMMAND} -E make_directory ${TLX_RUN_DIR}/textures
-        COMMAND ${TLX_CONVERT} ${TLX_EARTH_SOURCE} -flip -orient BottomLeft -type TrueColor
-                -alpha off -depth 8 -compress RLE ${TLX_RUN_DIR}/textures/earth.tga
-        DEPENDS ${TLX_EARTH_SOURCE}
+        COMMAND ${CMAKE_COMMAND} -DMAGICK=${TLX_MAGICK} -DSRC=${TLX_EARTH_SOURCE}
+                -DDST=${TLX_RUN_DIR}/textures/earth.tga -P ${CMAKE_CURRENT_LIST_DIR}/earth.cmake
+        DEPENDS ${TLX_EARTH_SOURCE} ${CMAKE_CURRENT_LIST_DIR}/earth.cmake
         COMMENT "Converting the Blue Marble image to textures/earth.tga"
         VERBATIM)
     list(APPEND TLX_ASSETS ${TLX_RUN_DIR}/textures/earth.tga)

@@ -5,6 +5,10 @@ foreach(name test_tga test_tga_conformance test_tga_gl test_tga_nocompress)
     target_link_libraries(${name} PRIVATE tlx_tga PkgConfig::OSMESA GTest::gtest)
 endforeach()
 
+target_compile_definitions(test_tga_conformance PRIVATE
+    TLX_EARTH_TGA="${TLX_RUN_DIR}/textures/earth.tga")
+add_dependencies(test_tga_conformance assets)
+
 gtest_discover_tests(test_tga PROPERTIES LABELS unit)
 gtest_discover_tests(test_tga_conformance PROPERTIES LABELS unit)
 gtest_discover_tests(test_tga_gl PROPERTIES LABELS unit)
