@@ -2,16 +2,11 @@
 
 #include <cmath>
 
-namespace {
-
-// The sea-level sphere: 15 scene units standing for 6,500,000 m.
-const float GLOBE_RADIUS = 15.0f;
-const float EARTH_RADIUS = 6500000.0f;
-
-// Scene radius for an altitude in metres.
 float sceneRadius(float altitude) {
     return (altitude + EARTH_RADIUS) * GLOBE_RADIUS / EARTH_RADIUS;
 }
+
+namespace {
 
 float dot(const Point& a, const Point& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 

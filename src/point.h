@@ -2,13 +2,21 @@
 //
 // Scene frame: origin at the globe's centre, +y towards latitude +90 degrees,
 // longitude 0 on +z and longitude +90 degrees on +x on the equator.
-// The sea-level sphere has radius 15 scene units and stands for 6,500,000 m.
+// The sea-level sphere has radius GLOBE_RADIUS scene units and stands for EARTH_RADIUS metres.
 #ifndef TERRALUX_POINT_H
 #define TERRALUX_POINT_H
 
 #include <cstdint>
 #include <ostream>
 #include <vector>
+
+constexpr float GLOBE_RADIUS = 15.0f;
+constexpr float EARTH_RADIUS = 6500000.0f;
+constexpr double PI = 3.14159265358979323846;
+
+// Scene radius of the sphere for an altitude in metres: (altitude + EARTH_RADIUS) scaled by
+// GLOBE_RADIUS / EARTH_RADIUS.
+float sceneRadius(float altitude);
 
 struct GeoPoint;
 
@@ -95,9 +103,7 @@ struct GeoPoint {
     Point point() const;
 
 private:
-    static float radians(float deg) {
-        return static_cast<float>(deg * 3.14159265358979323846 / 180.0);
-    }
+    static float radians(float deg) { return static_cast<float>(deg * PI / 180.0); }
 };
 
 typedef std::vector<GeoPoint> T_GeoPointVector;

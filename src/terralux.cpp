@@ -43,8 +43,10 @@ const Uint16 audio_format = AUDIO_S16LSB;  // 0x8010
 const int audio_channels = 2;
 const int audio_buffers = 4096;
 
-const float GLOBE_RADIUS = 15.0f;
 const float TRACE_STEP = 3747.6f;  // metres per frame at a TIME_MOD of 1
+// Degrees the globe, and the marker frame with it, are turned about the x axis: the north pole
+// leans towards the viewer.
+const float TILT = 15.0f;
 
 #ifdef TERRALUX_PROFILE
 // Frame figures for the benchmark build: the traces' movement and vertex submission, timed
@@ -283,7 +285,7 @@ void draw_backdrop() {
     glGetIntegerv(GL_VIEWPORT, viewport);
     const double aspect = viewport[3] > 0 ? double(viewport[2]) / double(viewport[3]) : 1.0;
     const double depth = far_plane * 0.96;
-    const double half_height = depth * std::tan(fov * 0.5 * M_PI / 180.0);
+    const double half_height = depth * std::tan(fov * 0.5 * PI / 180.0);
     // Up to a width of 1.6 heights the square keeps the angular size of a 200-unit square
     // 300 units away; wider or narrower windows get a square that still covers them.
     const float half = static_cast<float>(
@@ -336,7 +338,7 @@ void gl_draw() {
     glRotatef(-angle, 0, 0, 1);
     glLightfv(GL_LIGHT0, GL_POSITION, lt_position);
     glRotatef(angle, 0, 0, 1);
-    glRotatef(15, 1, 0, 0);
+    glRotatef(TILT, 1, 0, 0);
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, texture_id[0]);
     GLUquadric* quadric = gluNewQuadric();
@@ -349,7 +351,7 @@ void gl_draw() {
     glPopMatrix();
 
     // Marker frame: geographic positions are drawn in it, and picking unprojects into it.
-    glRotatef(15, 1, 0, 0);
+    glRotatef(TILT, 1, 0, 0);
     glDisable(GL_LIGHTING);
     glColor3f(1, 1, 0);
     glCallList(pointList);

@@ -35,10 +35,7 @@ private:
     Point p2;     // scene position of g2
     T_PointVector points;
 
-    Point ipol(float pos) const;
-    void div(Point s, Point d, float sa, float da, int rec);
     void computePoints();
-    bool advance(float dist, int depth);
 };
 
 typedef std::vector<GeoTrace> T_TraceVector;

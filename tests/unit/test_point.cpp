@@ -7,7 +7,6 @@
 #include <sstream>
 
 namespace {
-const double PI = 3.14159265358979323846;
 
 void expectAt(const Point& p, double x, double y, double z, double tol = 1e-5) {
     EXPECT_NEAR(p.x, x, tol);
