@@ -93,7 +93,7 @@ Vec chord(const Vec& s, const Vec& d, double f) { return s * (1 - f) + d * f; }
 // along the ray from the centre to the altitude interpolated at f. Near-opposite ends take the
 // chord bent at the quarter-turn point instead. The centre itself stays where it is; an
 // altitude below the centre counts by its radius's size.
-Place along(const Place& s, const Place& d, double f) {
+Place ipol(const Place& s, const Place& d, double f) {
     Vec tp;
     if (opposite(s.at, d.at, NEAR_OPPOSITE)) {
         Vec w = quarterTurn(s.at, d.at);
@@ -109,11 +109,11 @@ Place along(const Place& s, const Place& d, double f) {
 
 // Appends the 2^(rec+1) - 1 points between s and d, in order, each the middle of its
 // neighbours' path.
-void subdivide(const Place& s, const Place& d, int rec, T_PointVector& out) {
-    Place m = along(s, d, 0.5);
-    if (rec > 0) subdivide(s, m, rec - 1, out);
+void div(const Place& s, const Place& d, int rec, T_PointVector& out) {
+    Place m = ipol(s, d, 0.5);
+    if (rec > 0) div(s, m, rec - 1, out);
     out.push_back(point(m.at));
-    if (rec > 0) subdivide(m, d, rec - 1, out);
+    if (rec > 0) div(m, d, rec - 1, out);
 }
 
 // Carries the head towards d by a step of angle mi (radians; at sea level the head covers
@@ -130,7 +130,7 @@ bool step(Place& head, const Place& d, double mi, int depth) {
     bool halve = AB > DIAMETER || (mi < ro && PI / 2 - ro < STEP_GAP / 2 * mi) ||
                  opposite(head.at, d.at, std::max(NEAR_OPPOSITE, STEP_GAP * mi));
     if (halve && depth < MAX_HALVING) {
-        Place middle = along(head, d, 0.5);
+        Place middle = ipol(head, d, 0.5);
         if (!step(head, middle, mi, depth + 1)) head = middle;
         return true;
     }
@@ -145,7 +145,7 @@ bool step(Place& head, const Place& d, double mi, int depth) {
     if (pos > 1 || fi < 0) return false;
     // With a forward step pos can fall below 0 only by rounding: the head stays put.
     if (pos < 0) pos = 0;
-    head = along(head, d, pos);
+    head = ipol(head, d, pos);
     return true;
 }
 
@@ -216,6 +216,6 @@ bool GeoTrace::move(float dist) {
 void GeoTrace::computePoints() {
     points.clear();
     points.push_back(p1);
-    subdivide(Place{vec(p1), g1.Altitude}, Place{vec(p2), g2.Altitude}, DEPTH, points);
+    div(Place{vec(p1), g1.Altitude}, Place{vec(p2), g2.Altitude}, DEPTH, points);
     points.push_back(p2);
 }
