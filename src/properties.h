@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include <tinyxml.h>
+#include <tinyxml2.h>
 
 class Properties {
 public:
@@ -25,11 +25,11 @@ public:
     void Set(std::string key, std::string value);
 
 private:
-    bool Loaded();
-    TiXmlElement* Find(const std::string& key);
+    tinyxml2::XMLElement* Find(const std::string& key);
 
     std::string fn;
-    TiXmlDocument doc;
+    tinyxml2::XMLDocument doc;
+    bool loaded = false;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "terralux.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -85,6 +86,12 @@ void profile_frame() {
 }
 #endif
 
+// A window setting, read as a float, is used truncated toward zero: it must give an int of at
+// least 1. Infinities, NaN and values beyond INT_MAX are refused before any conversion to int.
+bool usableWindowSetting(float value) {
+    return std::isfinite(value) && value >= 1 && std::trunc(double(value)) <= double(INT_MAX);
+}
+
 [[noreturn]] void fail(const char* message) {
     std::cerr << message << std::endl;
     exit(1);
@@ -128,8 +135,8 @@ int SDL_main(int, char**) {
     musicIsOn = atoi(config.Get("music").c_str()) != 0;
     soundsAreOn = atoi(config.Get("sounds").c_str()) != 0;
 
-    if (static_cast<int>(window.x) < 1 || static_cast<int>(window.y) < 1 ||
-        static_cast<int>(window.z) < 1) {
+    if (!usableWindowSetting(window.x) || !usableWindowSetting(window.y) ||
+        !usableWindowSetting(window.z)) {
         std::cerr << "error in config: " << window.x << "x" << window.y << "x" << window.z
                   << std::endl;
         exit(1);

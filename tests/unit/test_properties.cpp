@@ -63,6 +63,10 @@ TEST_F(PropertiesTest, LookupFollowsTheFileRules) {
 }
 
 TEST_F(PropertiesTest, FilesThatDoNotLoadReadAsEmptyAndAreNeverWritten) {
+    std::string deep = "<config>";
+    for (int i = 0; i < 200000; ++i) deep += "<a>";
+    for (int i = 0; i < 200000; ++i) deep += "</a>";
+    deep += "</config>";
     struct Case {
         const char* name;
         const char* text;  // nullptr: no file at all
@@ -71,6 +75,9 @@ TEST_F(PropertiesTest, FilesThatDoNotLoadReadAsEmptyAndAreNeverWritten) {
         {"malformed", "<config><entry key=\"a\">1</entry>"},
         {"empty", ""},
         {"no root", "<?xml version=\"1.0\" ?>\n<!-- nothing else -->\n"},
+        {"deep nesting", deep.c_str()},
+        // Ends in the first byte of a two-byte UTF-8 sequence.
+        {"cut-off sequence", "<?xml version=try><config>\n   version=try><config>\n config>\xCF"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,20 +129,32 @@ TEST_F(PropertiesTest, SetRewritesTheFileInPlaceOrAppends) {
 }
 
 TEST_F(PropertiesTest, AFailedSaveIsReportedForOldAndNewKeys) {
-    write(kConfig);
-    Properties p(path);
-    // Replace the file by a directory of the same name: it can no longer be opened for writing.
-    std::remove(path.c_str());
-    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
-    testing::internal::CaptureStderr();
-    p.Set("music", "3");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "error saving file: " + path + "\n");
-    testing::internal::CaptureStderr();
-    p.Set("brand_new", "x");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "error saving file: " + path + "\n");
-    EXPECT_EQ(p.Get("music"), "3");  // the change stays in memory
-    EXPECT_EQ(p.Get("brand_new"), "x");
-    rmdir(path.c_str());
+    // After the load, the file is replaced by something that cannot take the new text: a
+    // directory of the same name (the open fails), or a link to a full device (the writes fail).
+    struct Case {
+        const char* name;
+        bool directory;
+    } cases[] = {{"directory", true}, {"full device", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write(kConfig);
+        Properties p(path);
+        std::remove(path.c_str());
+        if (c.directory) {
+            ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+        } else {
+            ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+        }
+        testing::internal::CaptureStderr();
+        p.Set("music", "3");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "error saving file: " + path + "\n");
+        testing::internal::CaptureStderr();
+        p.Set("brand_new", "x");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "error saving file: " + path + "\n");
+        EXPECT_EQ(p.Get("music"), "3");  // the change stays in memory
+        EXPECT_EQ(p.Get("brand_new"), "x");
+        std::remove(path.c_str());
+    }
 }
 
 }  // namespace
