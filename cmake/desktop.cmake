@@ -15,7 +15,8 @@ if(CMAKE_SCRIPT_MODE_FILE)
     return()
 endif()
 
-# The AppStream id is the reverse of the project's domain name and never changes.
+# The AppStream id: the home page's domain name reversed (see project()); once published it
+# must never change.
 set(TLX_APPSTREAM_ID org.example.terralux)
 set(TLX_MAINTAINER "terralux developers <maintainers@users.noreply.c-seed-5897b96f.example>")
 set(TLX_ICON_SIZES 32 48 64 128 256)
