@@ -41,7 +41,7 @@ if(${TLX_RUN_DIR}/textures/earth.tga IN_LIST TLX_ASSETS)
         list(APPEND icons ${dir}/terralux.png)
         list(APPEND scale_commands
             COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
-            COMMAND ${TLX_CONVERT} ${globe} -resize ${size}x${size} -strip
+            COMMAND ${TLX_MAGICK} ${globe} -resize ${size}x${size} -strip
                     -define png:exclude-chunks=date,time ${dir}/terralux.png)
     endforeach()
     add_custom_command(OUTPUT ${icons}
