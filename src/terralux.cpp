@@ -21,8 +21,11 @@ T_TraceVector traces;
 Point Camera;
 Properties config("config.xml");
 
+// The speeds the keys 5 to 9 choose, in degrees a tick; the program starts at key 6's.
+const float SPEEDS[] = {0.1f, 0.5f, 1.0f, 3.0f, 5.0f};
+
 std::atomic<float> itime{0.0f};
-std::atomic<float> TIME_MOD{0.5f};
+std::atomic<float> TIME_MOD{SPEEDS[1]};
 
 bool musicIsOn = false;
 bool soundsAreOn = false;
@@ -208,11 +211,14 @@ void sdl_events() {
                         glPolygonMode(GL_FRONT, GL_LINE);
                         glPolygonMode(GL_BACK, GL_LINE);
                         break;
-                    case SDLK_5: TIME_MOD.store(0.1f, std::memory_order_relaxed); break;
-                    case SDLK_6: TIME_MOD.store(0.5f, std::memory_order_relaxed); break;
-                    case SDLK_7: TIME_MOD.store(1.0f, std::memory_order_relaxed); break;
-                    case SDLK_8: TIME_MOD.store(3.0f, std::memory_order_relaxed); break;
-                    case SDLK_9: TIME_MOD.store(5.0f, std::memory_order_relaxed); break;
+                    case SDLK_5:
+                    case SDLK_6:
+                    case SDLK_7:
+                    case SDLK_8:
+                    case SDLK_9:
+                        TIME_MOD.store(SPEEDS[event.key.keysym.sym - SDLK_5],
+                                       std::memory_order_relaxed);
+                        break;
                     case SDLK_UP: Camera.y += 1; break;
                     case SDLK_DOWN: Camera.y -= 1; break;
                     case SDLK_RIGHT: Camera.x -= 1; break;
