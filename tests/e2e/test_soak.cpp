@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,14 @@ using namespace e2e;
 constexpr double kSoakSeconds = 120;
 constexpr double kWarmUpSeconds = 30;
 constexpr long kSlackKb = 3 * 1024;  // a steady run varies by well under 1 MB
+
+// Resident set size of a process in kB (VmRSS), -1 when it cannot be read.
+long residentKb(pid_t pid) {
+    std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
 
 TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
     Config config = withSetting(withSetting(defaultConfig(), "music", "1"), "sounds", "1");
@@ -82,8 +92,7 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
             mouseMove(*window, near ? pick(200, 600) : pick(0, 799),
                       near ? pick(100, 500) : pick(0, 599));
             int count = pick(1, 20);
-            runCommand(
-                {"xdotool", "click", "--repeat", std::to_string(count), "--delay", "10", "3"});
+            click(3, count);
             picks += count;
         }
     }
