@@ -35,8 +35,9 @@ struct FatalCase {
 
 std::vector<FatalCase> fatalCases() {
     const Env dummy = dummyAudio();
-    // Without an audio driver, classic SDL 1.2 starts and the mixer cannot open the device;
-    // sdl12-compat's SDL_Init fails already, and the program prints SDL's error text.
+    // With an audio driver that SDL does not have, classic SDL 1.2 starts without audio and the
+    // mixer cannot open the device; sdl12-compat's SDL_Init fails, and the program prints SDL's
+    // error text.
     const std::string noAudio = sdlCompat() ? "Audio target 'nosuchaudiodriver' not available\n"
                                             : "Unable to open audio!\n";
     return {
