@@ -22,14 +22,16 @@ add_dependencies(tlx_e2e_harness terralux tlx_sdlprobe assets)
 # The SDL 1.2 runtime installed. Where it is classic SDL 1.2 (1.2.15), the suite runs a second
 # time on sdl12-compat (1.2.50 or later), fetched from the package archive into the build tree;
 # where sdl12-compat is the installed runtime, classic SDL 1.2 is not to be had and one run is all.
-try_run(tlx_sdl_run tlx_sdl_compiled ${CMAKE_BINARY_DIR}/sdlprobe ${CMAKE_CURRENT_LIST_DIR}/e2e/sdlprobe.c
+try_run(tlx_sdl_run tlx_sdl_compiled
+    ${CMAKE_BINARY_DIR}/sdlprobe ${CMAKE_CURRENT_LIST_DIR}/e2e/sdlprobe.c
     LINK_LIBRARIES PkgConfig::SDL m RUN_OUTPUT_VARIABLE tlx_sdl_version)
 string(STRIP "${tlx_sdl_version}" tlx_sdl_version)
 if(NOT tlx_sdl_compiled OR NOT tlx_sdl_run EQUAL 0)
     message(FATAL_ERROR "cannot run a program on the installed SDL 1.2")
 endif()
 message(STATUS "SDL 1.2 runtime installed: ${tlx_sdl_version}")
-if(tlx_sdl_version VERSION_LESS 1.2.50)
+option(TERRALUX_E2E_COMPAT "Run the end-to-end suite on sdl12-compat too, where it is not installed" ON)
+if(TERRALUX_E2E_COMPAT AND tlx_sdl_version VERSION_LESS 1.2.50)
     set(TLX_COMPAT_DIR ${CMAKE_BINARY_DIR}/sdl12-compat)
     add_custom_command(OUTPUT ${TLX_COMPAT_DIR}/lib/libSDL-1.2.so.0
         COMMAND ${CMAKE_COMMAND} -E rm -rf sdl12-compat
