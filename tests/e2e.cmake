@@ -1,36 +1,64 @@
-# End-to-end tests: the real terralux binary in a real window on Xvfb, driven with xdotool.
+# End-to-end tests: the real terralux binary in a real window on Xvfb, driven through libxdo, on
+# each SDL 1.2 runtime at hand.
 find_package(X11 REQUIRED)
+find_library(XDO_LIBRARY xdo REQUIRED)
+find_path(XDO_INCLUDE_DIR xdo.h REQUIRED)
+pkg_check_modules(STB_WRITE REQUIRED IMPORTED_TARGET stb)
 
-# Sends WM_DELETE_WINDOW to a window, as its close box does.
-add_executable(tlx_wmclose e2e/wmclose.c)
-target_link_libraries(tlx_wmclose PRIVATE X11::X11)
+# Prints the SDL version it runs on; with "tone", plays a reference tone through the mixer.
+add_executable(tlx_sdlprobe e2e/sdlprobe.c)
+target_link_libraries(tlx_sdlprobe PRIVATE PkgConfig::SDL m)
 
 add_library(tlx_e2e_harness STATIC e2e/harness.cpp)
-target_include_directories(tlx_e2e_harness PUBLIC e2e)
-target_link_libraries(tlx_e2e_harness PUBLIC GTest::gtest X11::X11)
+target_include_directories(tlx_e2e_harness PUBLIC e2e PRIVATE ${XDO_INCLUDE_DIR})
+target_link_libraries(tlx_e2e_harness PUBLIC GTest::gtest
+    PRIVATE X11::X11 ${XDO_LIBRARY} PkgConfig::STB_WRITE ${CMAKE_DL_LIBS})
 target_compile_definitions(tlx_e2e_harness PRIVATE
     TLX_TERRALUX_BIN="$<TARGET_FILE:terralux>"
     TLX_BUILD_RUN_DIR="${CMAKE_BINARY_DIR}/run"
-    TLX_WMCLOSE_BIN="$<TARGET_FILE:tlx_wmclose>")
-add_dependencies(tlx_e2e_harness terralux tlx_wmclose)
-add_dependencies(tlx_e2e_harness assets)
+    TLX_SDLPROBE_BIN="$<TARGET_FILE:tlx_sdlprobe>")
+add_dependencies(tlx_e2e_harness terralux tlx_sdlprobe assets)
 
-# One executable per source; each starts its own Xvfb. Every case runs as its own CTest test.
-# An optional third argument is the time limit of each case in seconds (default 120).
-function(tlx_add_e2e_test name source)
-    set(timeout 120)
-    if(ARGC GREATER 2)
-        set(timeout ${ARGV2})
+# The SDL 1.2 runtime installed. Where it is classic SDL 1.2 (1.2.15), the suite runs a second
+# time on sdl12-compat (1.2.50 or later), fetched from the package archive into the build tree;
+# where sdl12-compat is the installed runtime, classic SDL 1.2 is not to be had and one run is all.
+try_run(tlx_sdl_run tlx_sdl_compiled
+    ${CMAKE_BINARY_DIR}/sdlprobe ${CMAKE_CURRENT_LIST_DIR}/e2e/sdlprobe.c
+    LINK_LIBRARIES PkgConfig::SDL m RUN_OUTPUT_VARIABLE tlx_sdl_version)
+string(STRIP "${tlx_sdl_version}" tlx_sdl_version)
+if(NOT tlx_sdl_compiled OR NOT tlx_sdl_run EQUAL 0)
+    message(FATAL_ERROR "cannot run a program on the installed SDL 1.2")
+endif()
+message(STATUS "SDL 1.2 runtime installed: ${tlx_sdl_version}")
+option(TERRALUX_E2E_COMPAT "Run the end-to-end suite on sdl12-compat too, where it is not installed" ON)
+if(TERRALUX_E2E_COMPAT AND tlx_sdl_version VERSION_LESS 1.2.50)
+    set(TLX_COMPAT_DIR ${CMAKE_BINARY_DIR}/sdl12-compat)
+    add_custom_command(OUTPUT ${TLX_COMPAT_DIR}/lib/libSDL-1.2.so.0
+        COMMAND ${CMAKE_COMMAND} -E rm -rf sdl12-compat
+        COMMAND ${CMAKE_COMMAND} -E make_directory sdl12-compat/lib
+        COMMAND ${CMAKE_COMMAND} -E chdir sdl12-compat apt-get download libsdl1.2-compat
+        COMMAND ${CMAKE_COMMAND} -E chdir sdl12-compat sh -c "dpkg -x libsdl1.2-compat_*.deb root \
+&& find root -name 'libSDL-1.2.so*' -exec cp -P -t lib {} +"
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR} VERBATIM
+        COMMENT "Fetching sdl12-compat for the second end-to-end run")
+    add_custom_target(tlx_sdl12_compat ALL DEPENDS ${TLX_COMPAT_DIR}/lib/libSDL-1.2.so.0)
+endif()
+
+# One executable per source, one CTest test per executable and runtime: e2e.NAME on the installed
+# runtime, e2e-compat.NAME on the fetched sdl12-compat. Each starts one Xvfb for all its cases.
+function(tlx_add_e2e_test name timeout)
+    add_executable(test_e2e_${name} e2e/test_${name}.cpp)
+    target_link_libraries(test_e2e_${name} PRIVATE tlx_e2e_harness GTest::gtest_main)
+    add_test(NAME e2e.${name} COMMAND test_e2e_${name})
+    set_tests_properties(e2e.${name} PROPERTIES LABELS e2e TIMEOUT ${timeout})
+    if(TLX_COMPAT_DIR)
+        add_test(NAME e2e-compat.${name} COMMAND test_e2e_${name})
+        set_tests_properties(e2e-compat.${name} PROPERTIES LABELS "e2e;e2e-compat"
+            TIMEOUT ${timeout} ENVIRONMENT LD_LIBRARY_PATH=${TLX_COMPAT_DIR}/lib)
     endif()
-    add_executable(${name} ${source})
-    target_link_libraries(${name} PRIVATE tlx_e2e_harness GTest::gtest_main)
-    add_dependencies(${name} terralux tlx_wmclose)
-    add_dependencies(${name} assets)
-    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 30
-        PROPERTIES LABELS e2e TIMEOUT ${timeout})
 endfunction()
 
-tlx_add_e2e_test(test_e2e_startup e2e/test_startup.cpp)
-tlx_add_e2e_test(test_e2e_render e2e/test_render.cpp)
-tlx_add_e2e_test(test_e2e_pick e2e/test_pick.cpp)
-tlx_add_e2e_test(test_e2e_soak e2e/test_soak.cpp 300)
+tlx_add_e2e_test(startup 300)
+tlx_add_e2e_test(render 180)
+tlx_add_e2e_test(pick 120)
+tlx_add_e2e_test(soak 300)

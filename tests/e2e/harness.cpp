@@ -1,37 +1,33 @@
 #include "harness.h"
 
 #include <gtest/gtest.h>
+#include <stb_image_write.h>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
+extern "C" {
+#include <xdo.h>
+}
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-#ifndef TLX_TERRALUX_BIN
-#error "TLX_TERRALUX_BIN must name the terralux binary"
-#endif
-#ifndef TLX_BUILD_RUN_DIR
-#error "TLX_BUILD_RUN_DIR must name the build's run directory"
-#endif
-#ifndef TLX_WMCLOSE_BIN
-#error "TLX_WMCLOSE_BIN must name the wmclose helper"
-#endif
 
 extern char** environ;
 
@@ -42,9 +38,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string g_display;   // ":N"
-std::string g_tempRoot;  // holds the run dirs, the program logs and the harness log
+const double kPi = 3.14159265358979323846;
+const double kDeg = kPi / 180;
+const useconds_t kInputDelay = 10000;  // microseconds between keys and between clicks
+
+// The lines each SDL 1.2 runtime writes on standard error itself when its disk audio driver
+// opens, classic SDL 1.2's first, then sdl12-compat's; %s stands for the file it writes.
+const char* const kRuntimeLines[2][2] = {
+    {"WARNING: You are using the SDL disk writer audio driver!", " Writing to file [%s]."},
+    {"CRITICAL: You are using the SDL disk i/o audio driver!", "CRITICAL:  Writing to file [%s]."}};
+
+std::string g_tempRoot;  // the run dirs, the program logs and the audio probe's output
 pid_t g_xvfb = -1;
+Display* g_display = nullptr;
+xdo_t* g_xdo = nullptr;
 int g_runDirCount = 0;
 
 double secondsSince(Clock::time_point start) {
@@ -52,151 +59,104 @@ double secondsSince(Clock::time_point start) {
 }
 
 int decodeStatus(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string harnessLog() { return g_tempRoot.empty() ? "/dev/null" : g_tempRoot + "/harness.log"; }
-
-// The environment handed to children: the test's own without SDL_* variables, then `extra`.
-std::vector<std::string> childEnvironment(const Env& extra) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        if (entry.rfind("SDL_", 0) == 0) continue;
-        std::string name = entry.substr(0, entry.find('='));
-        if (extra.count(name)) continue;
-        env.push_back(entry);
-    }
-    for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
-    // The program holds its resources until exit by design; in a sanitizer build, leak reports
-    // at exit would change its exit status and standard error.
-    if (!getenv("ASAN_OPTIONS") && !extra.count("ASAN_OPTIONS")) {
-        env.push_back("ASAN_OPTIONS=detect_leaks=0");
-    }
-    return env;
+int openFile(const std::string& path) {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
-std::vector<char*> cStrings(std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    for (auto& s : strings) out.push_back(s.data());
-    out.push_back(nullptr);
-    return out;
-}
-
-struct SpawnArgs {
-    std::vector<std::string> argv;
-    std::vector<std::string> env;  // empty: inherit
-    std::string cwd;               // empty: inherit
-    int outFd = -1;                // -1: /dev/null
-    int errFd = -1;
-    int fd3 = -1;  // handed to the child as its file descriptor 3 when >= 0
-};
-
-// fork + exec in a new process group; the child dies with the test process.
-pid_t spawn(SpawnArgs args) {
-    std::vector<char*> argv = cStrings(args.argv);
-    std::vector<char*> envp = cStrings(args.env);
-    int nullFd = open("/dev/null", O_RDWR | O_CLOEXEC);
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid != 0) {
-        close(nullFd);
-        return pid;
-    }
+// fork + exec in a process group of its own that dies with the test process, with standard
+// output and error to outFd and errFd (-1: /dev/null) and the test's environment less SDL_*,
+// plus `env`.
+pid_t spawn(std::vector<std::string> argv, const Env& env, const std::string& cwd, int outFd,
+            int errFd) {
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<std::string> sdl;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "SDL_", 4) == 0) sdl.emplace_back(*e, std::strcspn(*e, "="));
+    pid_t parent = getpid(), pid = fork();
+    if (pid != 0) return pid;
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
+    int nullFd = open("/dev/null", O_RDWR);
     dup2(nullFd, 0);
-    dup2(args.outFd >= 0 ? args.outFd : nullFd, 1);
-    dup2(args.errFd >= 0 ? args.errFd : nullFd, 2);
-    if (args.fd3 == 3) {
-        fcntl(3, F_SETFD, 0);
-    } else if (args.fd3 >= 0) {
-        dup2(args.fd3, 3);
-    }
-    if (!args.cwd.empty() && chdir(args.cwd.c_str()) != 0) _exit(127);
-    if (args.env.empty()) {
-        execvp(argv[0], argv.data());
-    } else {
-        execve(argv[0], argv.data(), envp.data());
-    }
+    dup2(outFd >= 0 ? outFd : nullFd, 1);
+    dup2(errFd >= 0 ? errFd : nullFd, 2);
+    for (const auto& name : sdl) unsetenv(name.c_str());
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    // The program holds its resources until exit by design; in a sanitizer build, leak reports
+    // at exit would change its exit status and standard error.
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 0);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+    execvp(args[0], args.data());
     _exit(127);
 }
 
-// Waits for pid until the deadline; kills its process group on timeout.
-int reap(pid_t pid, Clock::time_point deadline, bool* timedOut) {
+// Waits for pid; on timeout kills its process group and returns -1, else the raw status.
+int reap(pid_t pid, double timeoutSeconds) {
+    auto start = Clock::now();
     int status = 0;
-    for (;;) {
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) return status;
-        if (r < 0) return -1;
-        if (Clock::now() >= deadline) {
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (secondsSince(start) >= timeoutSeconds) {
             ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
-            if (timedOut) *timedOut = true;
-            return status;
+            return -1;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        sleepSeconds(0.005);
     }
+    return status;
 }
 
-int openLog(const std::string& path) {
-    return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+// The version that libSDL-1.2.so.0 reports, as the loader finds it with this environment.
+std::string sdlVersion() {
+    static const std::string version = [] {
+        void* sdl = dlopen("libSDL-1.2.so.0", RTLD_NOW | RTLD_LOCAL);
+        auto linked = reinterpret_cast<const uint8_t* (*)()>(  // major, minor, patch
+            sdl ? dlsym(sdl, "SDL_Linked_Version") : nullptr);
+        if (!linked) throw std::runtime_error("libSDL-1.2.so.0 not found");
+        const uint8_t* v = linked();
+        return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]);
+    }();
+    return version;
 }
 
-void startXvfb() {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    int logFd = openLog(harnessLog());
-    SpawnArgs args;
-    args.argv = {"Xvfb", "-displayfd", "3", "-noreset", "-screen", "0", "1024x768x24"};
-    args.fd3 = fds[1];
-    args.errFd = logFd;
-    g_xvfb = spawn(args);
-    close(fds[1]);
-    if (logFd >= 0) close(logFd);
-
-    // Xvfb writes the display number and a line end to the descriptor once it accepts clients.
-    std::string number;
-    auto deadline = Clock::now() + std::chrono::seconds(20);
-    for (;;) {
-        int left = int(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-        if (left <= 0) break;
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, left) <= 0) break;
-        char c;
-        if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-        number += c;
-    }
-    close(fds[0]);
-    if (number.empty()) throw std::runtime_error("Xvfb did not report its display");
-    g_display = ":" + number;
-    setenv("DISPLAY", g_display.c_str(), 1);
-}
-
-void stopXvfb() {
-    if (g_xvfb <= 0) return;
-    ::kill(g_xvfb, SIGTERM);
-    bool timedOut = false;
-    reap(g_xvfb, Clock::now() + std::chrono::seconds(5), &timedOut);
-    g_xvfb = -1;
-}
-
+// One Xvfb server for the whole test executable; DISPLAY names it for the programs started.
 class XvfbEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "terralux-e2e-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        g_tempRoot = tmpl;
-        startXvfb();
+        std::string root = (fs::temp_directory_path() / "terralux-e2e-XXXXXX").string();
+        int fds[2];
+        if (!mkdtemp(root.data()) || pipe2(fds, O_CLOEXEC) != 0)
+            throw std::runtime_error("no temporary directory or pipe");
+        g_tempRoot = root;
+        int logFd = openFile(root + "/xvfb.log");
+        g_xvfb = spawn({"Xvfb", "-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24"}, {},
+                       "", fds[1], logFd);
+        close(fds[1]);
+        close(logFd);
+        // Xvfb writes the display number and a line end once it takes clients.
+        std::string display = ":";
+        char c;
+        pollfd p{fds[0], POLLIN, 0};
+        while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
+        close(fds[0]);
+        setenv("DISPLAY", display.c_str(), 1);
+        g_display = XOpenDisplay(display.c_str());
+        if (!g_display) throw std::runtime_error("Xvfb did not start");
+        // Windows vanish when their program ends; a request about one then just fails.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+        g_xdo = xdo_new_with_opened_display(g_display, display.c_str(), 0);
+        std::printf("SDL runtime %s on %s\n", sdlVersion().c_str(), display.c_str());
     }
     void TearDown() override {
-        stopXvfb();
-        // Kept for inspection when something failed.
+        xdo_free(g_xdo);
+        XCloseDisplay(g_display);
+        ::kill(g_xvfb, SIGTERM);
+        reap(g_xvfb, 5);
         if (::testing::UnitTest::GetInstance()->Passed()) {
             std::error_code ec;
             fs::remove_all(g_tempRoot, ec);
@@ -209,34 +169,35 @@ public:
 [[maybe_unused]] ::testing::Environment* const g_environment =
     ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
 
-CommandResult runOrFail(const std::vector<std::string>& argv, double timeoutSeconds = 10) {
-    CommandResult r = runCommand(argv, timeoutSeconds);
-    if (r.status != 0) {
-        std::string line;
-        for (const auto& a : argv) line += a + " ";
-        ADD_FAILURE() << "command failed with status " << r.status << ": " << line;
+// A viewable top-level window named "terralux", if there is one.
+std::optional<WinId> shownWindow() {
+    Window root, parent, *children = nullptr;
+    unsigned int count = 0;
+    XQueryTree(g_display, DefaultRootWindow(g_display), &root, &parent, &children, &count);
+    std::optional<WinId> found;
+    for (unsigned int i = 0; i < count && !found; ++i) {
+        XWindowAttributes a;
+        if (XGetWindowAttributes(g_display, children[i], &a) && a.map_state == IsViewable &&
+            windowName(children[i]) == "terralux")
+            found = children[i];
     }
-    return r;
+    if (children) XFree(children);
+    return found;
 }
 
-std::string hexId(WinId window) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%lx", window);
-    return buf;
+// Once this returns, the server has carried out every request sent: the pointer is where it was
+// sent, and the events are on their way to the program.
+void settle() { XSync(g_display, False); }
+
+void putLe(std::string& out, unsigned long v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += char((v >> (8 * i)) & 0xff);
 }
 
-void xdotool(std::vector<std::string> args) {
-    args.insert(args.begin(), "xdotool");
-    runOrFail(args);
-}
-
-void putLe16(std::string& out, unsigned v) {
-    out += char(v & 0xff);
-    out += char((v >> 8) & 0xff);
-}
-
-void putLe32(std::string& out, unsigned long v) {
-    for (int i = 0; i < 4; ++i) out += char((v >> (8 * i)) & 0xff);
+Pcm decodePcm(const std::string& raw, int rate) {
+    Pcm pcm{rate, std::vector<int16_t>(raw.size() / 4 * 2)};
+    for (std::size_t i = 0; i < pcm.samples.size(); ++i)
+        pcm.samples[i] = int16_t(uint16_t(uint8_t(raw[2 * i]) | uint8_t(raw[2 * i + 1]) << 8));
+    return pcm;
 }
 
 // Clips [start, start + length) seconds to the data, in frames.
@@ -251,60 +212,60 @@ double monoSample(const Pcm& pcm, std::size_t frame) {
     return (double(pcm.samples[2 * frame]) + double(pcm.samples[2 * frame + 1])) / (2 * 32768.0);
 }
 
+// The probe plays 1000 Hz at half of full scale, equal on both channels, through the mixer
+// opened as the program opens it, on the runtime in use. Read as signed 16-bit stereo, its
+// recording must show both channels equal and the tone at that level; the device's rate is 1000
+// times the frames per cycle, from the upward zero crossings of the left channel.
+int measureDiskRate() {
+    const double hz = 1000;
+    std::string raw = g_tempRoot + "/probe.raw", err = g_tempRoot + "/probe.err";
+    int errFd = openFile(err);
+    int status = reap(spawn({TLX_SDLPROBE_BIN, "tone"}, diskAudio(raw), "", -1, errFd), 20);
+    close(errFd);
+    if (status == -1 || decodeStatus(status) != 0) {
+        ADD_FAILURE() << "the audio probe failed: " << readFile(err);
+        return 0;
+    }
+    Pcm pcm = decodePcm(readFile(raw), 0);
+    std::size_t first = 0, last = pcm.frames();
+    while (first < last && std::abs(pcm.samples[2 * first]) < 8192) ++first;
+    while (last > first && std::abs(pcm.samples[2 * last - 2]) < 8192) --last;
+    double firstCrossing = 0, lastCrossing = 0;
+    int cycles = -1;
+    bool equal = true;
+    for (std::size_t i = first; i + 1 < last; ++i) {
+        double a = pcm.samples[2 * i], b = pcm.samples[2 * i + 2];
+        equal = equal && pcm.samples[2 * i] == pcm.samples[2 * i + 1];
+        if (a >= 0 || b < 0) continue;
+        lastCrossing = i + a / (a - b);
+        if (++cycles == 0) firstCrossing = lastCrossing;
+    }
+    pcm.rate = cycles > 0 ? int(std::lround(hz * (lastCrossing - firstCrossing) / cycles)) : 0;
+    double level = pcm.rate ? toneLevel(pcm, hz, (first + last) / 2.0 / pcm.rate - 0.1, 0.2) : 0;
+    if (cycles < 100 || !equal || std::abs(level - 0.5) > 0.05) {
+        ADD_FAILURE() << "disk audio is not signed 16-bit stereo: " << cycles << " cycles, level "
+                      << level << (equal ? "" : ", channels differ");
+        return 0;
+    }
+    std::printf("disk audio: signed 16-bit stereo at %d Hz, measured\n", pcm.rate);
+    return pcm.rate;
+}
+
 }  // namespace
 
-// ---- Locations -----------------------------------------------------------------------------
+// ---- The SDL 1.2 runtime -----------------------------------------------------------------------
 
-std::string terraluxBinary() {
-    // TERRALUX_BIN runs the suite against another build of the program.
-    const char* other = getenv("TERRALUX_BIN");
-    return other && *other ? other : TLX_TERRALUX_BIN;
-}
-std::string buildRunDir() { return TLX_BUILD_RUN_DIR; }
-std::string display() { return g_display; }
-
-// ---- Commands ------------------------------------------------------------------------------
-
-CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds) {
-    CommandResult result;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return result;
-    int logFd = openLog(harnessLog());
-    SpawnArgs args;
-    args.argv = argv;
-    args.outFd = fds[1];
-    args.errFd = logFd;
-    pid_t pid = spawn(args);
-    close(fds[1]);
-    if (logFd >= 0) close(logFd);
-
-    auto deadline = Clock::now() + std::chrono::milliseconds(long(timeoutSeconds * 1000));
-    bool timedOut = false;
-    char buf[65536];
-    for (;;) {
-        int left = int(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, left) <= 0) continue;
-        ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
-        result.out.append(buf, std::size_t(n));
-    }
-    close(fds[0]);
-    int status = reap(pid, timedOut ? Clock::now() : deadline, &timedOut);
-    result.status = timedOut ? -1 : decodeStatus(status);
-    return result;
+bool sdlCompat() {
+    int v[3] = {0, 0, 0};
+    std::sscanf(sdlVersion().c_str(), "%d.%d.%d", &v[0], &v[1], &v[2]);
+    return v[0] == 1 && v[1] == 2 && v[2] >= 50;
 }
 
 void sleepSeconds(double seconds) {
     std::this_thread::sleep_for(std::chrono::microseconds(long(seconds * 1e6)));
 }
 
-// ---- Run directories -----------------------------------------------------------------------
+// ---- Run directories ---------------------------------------------------------------------------
 
 Config defaultConfig() {
     return {{"window_Width", "800"},    {"window_Height", "600"}, {"window_Depth", "16"},
@@ -312,24 +273,17 @@ Config defaultConfig() {
 }
 
 Config withSetting(Config config, const std::string& key, const char* value) {
-    for (auto it = config.begin(); it != config.end(); ++it) {
-        if (it->first != key) continue;
-        if (value) {
-            it->second = value;
-        } else {
-            config.erase(it);
-        }
-        return config;
-    }
-    if (value) config.emplace_back(key, value);
+    auto it = std::find_if(config.begin(), config.end(), [&](auto& e) { return e.first == key; });
+    if (it == config.end() && value) config.emplace_back(key, value);
+    if (it != config.end() && value) it->second = value;
+    if (it != config.end() && !value) config.erase(it);
     return config;
 }
 
 std::string configXml(const Config& config) {
     std::string xml = "<?xml version=\"1.0\" ?>\n<config>\n";
-    for (const auto& [key, value] : config) {
+    for (const auto& [key, value] : config)
         xml += "    <entry key=\"" + key + "\">" + value + "</entry>\n";
-    }
     return xml + "</config>\n";
 }
 
@@ -345,20 +299,13 @@ void writeText(const std::string& path, const std::string& text) {
     if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
-void writeConfig(const std::string& dir, const Config& config) {
-    writeText(dir + "/config.xml", configXml(config));
-}
-
 void linkBuildData(const std::string& dir, const std::string& sub,
                    const std::vector<std::string>& except) {
-    fs::path target = fs::path(dir) / sub;
-    fs::create_directories(target);
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(fs::path(buildRunDir()) / sub, ec)) {
-        std::string name = entry.path().filename().string();
-        bool skip = false;
-        for (const auto& e : except) skip = skip || e == name;
-        if (!skip) fs::create_symlink(entry.path(), target / name);
+    fs::create_directories(fs::path(dir) / sub);
+    for (const auto& entry : fs::directory_iterator(fs::path(TLX_BUILD_RUN_DIR) / sub)) {
+        fs::path name = entry.path().filename();
+        if (std::find(except.begin(), except.end(), name.string()) == except.end())
+            fs::create_symlink(entry.path(), fs::path(dir) / sub / name);
     }
 }
 
@@ -370,127 +317,84 @@ std::string scratchRun(const std::string& name, const Config& config) {
     return dir;
 }
 
-void writeToneWav(const std::string& path, double hz, double seconds, int rate, double amplitude) {
-    const double pi = 3.14159265358979323846;
-    unsigned long frames = (unsigned long)(seconds * rate);
+void writeToneWav(const std::string& path, double hz, double seconds) {
+    const unsigned long rate = 22050, frames = (unsigned long)(seconds * rate);
     std::string data;
     for (unsigned long i = 0; i < frames; ++i) {
         // Short linear fades keep the ends free of clicks.
         double fade = std::min({1.0, i / (0.005 * rate), (frames - i) / (0.005 * rate)});
-        long v = std::lround(amplitude * fade * 32767.0 * std::sin(2 * pi * hz * i / rate));
-        putLe16(data, unsigned(v) & 0xffff);
-        putLe16(data, unsigned(v) & 0xffff);
+        long v = std::lround(0.5 * fade * 32767.0 * std::sin(2 * kPi * hz * i / rate));
+        putLe(data, (unsigned long)v << 16 | ((unsigned long)v & 0xffff), 4);  // left, right
     }
+    // RIFF header; format: PCM, 2 channels, the rate, bytes a second, bytes a frame, bits.
     std::string wav = "RIFF";
-    putLe32(wav, 36 + data.size());
+    putLe(wav, 36 + data.size(), 4);
     wav += "WAVEfmt ";
-    putLe32(wav, 16);
-    putLe16(wav, 1);  // PCM
-    putLe16(wav, 2);  // channels
-    putLe32(wav, rate);
-    putLe32(wav, rate * 4);  // bytes a second
-    putLe16(wav, 4);         // bytes a frame
-    putLe16(wav, 16);        // bits a sample
+    for (auto [value, bytes] :
+         {std::pair{16ul, 4}, {1ul, 2}, {2ul, 2}, {rate, 4}, {rate * 4, 4}, {4ul, 2}, {16ul, 2}})
+        putLe(wav, value, bytes);
     wav += "data";
-    putLe32(wav, data.size());
+    putLe(wav, data.size(), 4);
     writeText(path, wav + data);
 }
 
-// ---- The program ---------------------------------------------------------------------------
-
-Env dummyAudio() { return {{"SDL_AUDIODRIVER", "dummy"}}; }
-
-Env diskAudio(const std::string& rawFile) {
-    // SDL's disk driver sleeps this many milliseconds after each buffer; 0 or empty would fall
-    // back to its default, so it is always given.
-    return {
-        {"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", rawFile}, {"SDL_DISKAUDIODELAY", "10"}};
-}
-
-Env missingAudioDriver() { return {{"SDL_AUDIODRIVER", "nosuchaudiodriver"}}; }
-
-Program::Program(Program&& other) noexcept { *this = std::move(other); }
+// ---- The program -------------------------------------------------------------------------------
 
 Program& Program::operator=(Program&& other) noexcept {
-    if (this != &other) {
-        stop(*this);
-        pid = other.pid;
-        dir = std::move(other.dir);
-        outPath = std::move(other.outPath);
-        errPath = std::move(other.errPath);
-        reaped = other.reaped;
-        waitStatus = other.waitStatus;
-        other.pid = -1;
-    }
+    std::swap(pid, other.pid);  // what this held is killed with `other`
+    std::swap(status, other.status);
+    std::swap(dir, other.dir);
+    std::swap(outPath, other.outPath);
+    std::swap(errPath, other.errPath);
+    std::swap(diskFile, other.diskFile);
     return *this;
 }
 
-Program::~Program() { stop(*this); }
+Program::~Program() {
+    if (pid <= 0 || status >= 0) return;
+    ::kill(-pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
 
 Program launch(const std::string& dir, const Env& env) {
     Program program;
     program.dir = dir;
-    std::string base = fs::path(dir).parent_path().string();
-    program.outPath = base + "/stdout.txt";
-    program.errPath = base + "/stderr.txt";
-    int outFd = open(program.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    int errFd = open(program.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    SpawnArgs args;
-    args.argv = {terraluxBinary()};
-    args.env = childEnvironment(env);
-    args.cwd = dir;
-    args.outFd = outFd;
-    args.errFd = errFd;
-    program.pid = spawn(args);
+    program.outPath = fs::path(dir).parent_path() / "stdout.txt";
+    program.errPath = fs::path(dir).parent_path() / "stderr.txt";
+    if (env.count("SDL_DISKAUDIOFILE")) program.diskFile = env.at("SDL_DISKAUDIOFILE");
+    int outFd = openFile(program.outPath), errFd = openFile(program.errPath);
+    // The server closes the windows of a program that has ended soon, not at once.
+    for (auto start = Clock::now(); shownWindow() && secondsSince(start) < 5;) sleepSeconds(0.01);
+    if (shownWindow()) ADD_FAILURE() << "a terralux window is still shown";
+    program.pid = spawn({TLX_TERRALUX_BIN}, env, dir, outFd, errFd);
     close(outFd);
     close(errFd);
     return program;
 }
 
 bool running(Program& program) {
-    if (program.pid <= 0 || program.reaped) return false;
     int status = 0;
-    if (waitpid(program.pid, &status, WNOHANG) == program.pid) {
-        program.reaped = true;
-        program.waitStatus = status;
-        return false;
-    }
-    return true;
+    if (program.pid <= 0 || program.status >= 0) return false;
+    if (waitpid(program.pid, &status, WNOHANG) != program.pid) return true;
+    program.status = decodeStatus(status);
+    return false;
 }
 
 int waitExit(Program& program, double timeoutSeconds) {
     if (program.pid <= 0) return -1;
-    if (!program.reaped) {
-        bool timedOut = false;
-        auto deadline = Clock::now() + std::chrono::milliseconds(long(timeoutSeconds * 1000));
-        program.waitStatus = reap(program.pid, deadline, &timedOut);
-        program.reaped = true;
-        if (timedOut) {
-            ADD_FAILURE() << "terralux in " << program.dir << " still running after "
-                          << timeoutSeconds << " s; killed";
-            return -1;
-        }
-    }
-    return decodeStatus(program.waitStatus);
-}
-
-void stop(Program& program) {
-    if (program.pid <= 0 || program.reaped) return;
-    ::kill(-program.pid, SIGKILL);
-    ::kill(program.pid, SIGKILL);
-    waitpid(program.pid, &program.waitStatus, 0);
-    program.reaped = true;
+    if (program.status >= 0) return program.status;
+    int status = reap(program.pid, timeoutSeconds);
+    if (status != -1) return program.status = decodeStatus(status);
+    program.status = 128 + SIGKILL;
+    ADD_FAILURE() << "terralux in " << program.dir << " still running after " << timeoutSeconds
+                  << " s; killed";
+    return -1;
 }
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
-
-std::string stdoutText(const Program& program) { return readFile(program.outPath); }
-std::string stderrText(const Program& program) { return readFile(program.errPath); }
 
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -500,62 +404,50 @@ std::vector<std::string> splitLines(const std::string& text) {
 }
 
 std::vector<std::string> diagnosticLines(const Program& program) {
-    std::vector<std::string> lines;
-    for (auto& line : splitLines(stderrText(program))) {
-        if (line == "WARNING: You are using the SDL disk writer audio driver!") continue;
-        if (line.rfind(" Writing to file [", 0) == 0) continue;
-        lines.push_back(line);
+    std::vector<std::string> runtime, lines;
+    for (const char* pattern : kRuntimeLines[sdlCompat()]) {
+        char line[4096];
+        std::snprintf(line, sizeof line, pattern, program.diskFile.c_str());
+        runtime.push_back(line);
     }
+    for (auto& line : splitLines(stderrText(program)))
+        if (std::find(runtime.begin(), runtime.end(), line) == runtime.end()) lines.push_back(line);
     return lines;
 }
 
-// ---- Windows -------------------------------------------------------------------------------
+// ---- Windows -----------------------------------------------------------------------------------
 
-std::optional<WinId> findWindow(Program& program, double timeoutSeconds,
-                                const std::string& nameRegex) {
-    auto start = Clock::now();
-    while (secondsSince(start) < timeoutSeconds) {
-        CommandResult r = runCommand({"xdotool", "search", "--onlyvisible", "--name", nameRegex});
-        if (r.status == 0) {
-            std::istringstream in(r.out);
-            unsigned long id = 0;
-            if (in >> id) return id;
-        }
-        if (!running(program)) return std::nullopt;
-        sleepSeconds(0.05);
+std::optional<WinId> findWindow(Program& program, double timeoutSeconds) {
+    for (auto start = Clock::now(); secondsSince(start) < timeoutSeconds && running(program);) {
+        if (auto window = shownWindow()) return window;
+        sleepSeconds(0.02);
     }
     return std::nullopt;
 }
 
 Geometry windowGeometry(WinId window) {
     Geometry g;
-    CommandResult r =
-        runOrFail({"xdotool", "getwindowgeometry", "--shell", std::to_string(window)});
-    for (const auto& line : splitLines(r.out)) {
-        auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string name = line.substr(0, eq);
-        int value = std::atoi(line.c_str() + eq + 1);
-        if (name == "X") g.x = value;
-        if (name == "Y") g.y = value;
-        if (name == "WIDTH") g.width = value;
-        if (name == "HEIGHT") g.height = value;
-    }
+    XWindowAttributes a;
+    Window child;
+    bool known = XGetWindowAttributes(g_display, window, &a) &&
+                 XTranslateCoordinates(g_display, window, a.root, 0, 0, &g.x, &g.y, &child);
+    if (!known) ADD_FAILURE() << "no window " << window;
+    if (known) g.width = a.width, g.height = a.height;
     return g;
 }
 
 std::string windowName(WinId window) {
-    std::string out = runOrFail({"xdotool", "getwindowname", std::to_string(window)}).out;
-    if (!out.empty() && out.back() == '\n') out.pop_back();
+    char* name = nullptr;
+    XFetchName(g_display, window, &name);
+    std::string out = name ? name : "";
+    XFree(name);
     return out;
 }
 
 MapWatch::MapWatch() {
-    Display* d = XOpenDisplay(g_display.c_str());
-    if (!d) {
-        ADD_FAILURE() << "cannot open display " << g_display;
-        return;
-    }
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) ADD_FAILURE() << "cannot open the display";
+    if (!d) return;
     XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
     XSync(d, False);
     connection = d;
@@ -568,124 +460,121 @@ MapWatch::~MapWatch() {
 std::vector<WinId> MapWatch::mapped() {
     auto* d = static_cast<Display*>(connection);
     if (!d) return seen;
+    Atom state = XInternAtom(d, "_NET_WM_STATE", False);
+    Atom full = XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False);
     XSync(d, False);
     while (XPending(d) > 0) {
         XEvent event;
         XNextEvent(d, &event);
-        if (event.type == MapNotify) seen.push_back(event.xmap.window);
-        if (event.type == CreateNotify) {
-            const XCreateWindowEvent& e = event.xcreatewindow;
-            sizes[e.window] = {e.x, e.y, e.width, e.height};
-        }
-        if (event.type == ConfigureNotify) {
-            const XConfigureEvent& e = event.xconfigure;
-            sizes[e.window] = {e.x, e.y, e.width, e.height};
-        }
+        const XCreateWindowEvent& c = event.xcreatewindow;
+        const XConfigureEvent& s = event.xconfigure;
+        const XClientMessageEvent& m = event.xclient;
+        if (event.type == CreateNotify) sizes[c.window] = {c.x, c.y, c.width, c.height};
+        if (event.type == ConfigureNotify) sizes[s.window] = {s.x, s.y, s.width, s.height};
+        // A request to a window manager: 1 adds the states named in data.l[1] and data.l[2].
+        if (event.type == ClientMessage && m.message_type == state && m.data.l[0] == 1 &&
+            (Atom(m.data.l[1]) == full || Atom(m.data.l[2]) == full))
+            fullScreen.insert(m.window);
+        if (event.type != MapNotify) continue;
+        seen.push_back(event.xmap.window);
+        Atom type;
+        int format;
+        unsigned long count = 0, after;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(d, event.xmap.window, state, 0, 64, False, XA_ATOM, &type, &format,
+                           &count, &after, &data);
+        auto* atoms = reinterpret_cast<Atom*>(data);
+        if (data && std::find(atoms, atoms + count, full) != atoms + count)
+            fullScreen.insert(event.xmap.window);
+        if (data) XFree(data);
     }
     return seen;
 }
 
-Geometry MapWatch::geometry(WinId window) {
-    mapped();
-    auto it = sizes.find(window);
-    return it == sizes.end() ? Geometry{} : it->second;
+// ---- Input -------------------------------------------------------------------------------------
+
+void focus(WinId window) {
+    xdo_focus_window(g_xdo, window);
+    xdo_wait_for_window_focus(g_xdo, window, 1);
 }
 
-// ---- Input ---------------------------------------------------------------------------------
-
-void focus(WinId window) { xdotool({"windowfocus", "--sync", std::to_string(window)}); }
-void key(const std::string& keys) { xdotool({"key", keys}); }
-void keyDown(const std::string& keyName) { xdotool({"keydown", keyName}); }
-void keyUp(const std::string& keyName) { xdotool({"keyup", keyName}); }
+void key(const std::string& keys) {
+    xdo_send_keysequence_window(g_xdo, CURRENTWINDOW, keys.c_str(), kInputDelay);
+    settle();
+}
 
 void mouseMove(WinId window, int x, int y) {
     Geometry g = windowGeometry(window);
-    int targetX = g.x + x, targetY = g.y + y;
-    // "mousemove --sync" waits for the pointer to move, forever when it is already there.
-    int hereX = -1, hereY = -1;
-    for (const auto& line : splitLines(runOrFail({"xdotool", "getmouselocation", "--shell"}).out)) {
-        if (line.rfind("X=", 0) == 0) hereX = std::atoi(line.c_str() + 2);
-        if (line.rfind("Y=", 0) == 0) hereY = std::atoi(line.c_str() + 2);
-    }
-    if (hereX == targetX && hereY == targetY) return;
-    xdotool({"mousemove", "--sync", std::to_string(targetX), std::to_string(targetY)});
+    xdo_move_mouse(g_xdo, g.x + x, g.y + y, 0);
+    settle();
 }
 
 void drag(WinId window, int button, int x0, int y0, int x1, int y1, int steps, double pause) {
     // SDL measures the first motion it sees from (0, 0): make sure that one is not in the drag.
     mouseMove(window, x0 > 0 ? x0 - 1 : x0 + 1, y0);
     mouseMove(window, x0, y0);
-    mouseDown(button);
+    xdo_mouse_down(g_xdo, CURRENTWINDOW, button);
+    settle();
     sleepSeconds(pause);
     for (int i = 1; i <= steps; ++i) {
         mouseMove(window, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
         sleepSeconds(pause);
     }
-    mouseUp(button);
+    xdo_mouse_up(g_xdo, CURRENTWINDOW, button);
+    settle();
 }
 
-void mouseDown(int button) { xdotool({"mousedown", std::to_string(button)}); }
-void mouseUp(int button) { xdotool({"mouseup", std::to_string(button)}); }
-void click(int button) { xdotool({"click", std::to_string(button)}); }
-
-void wheel(int notches) {
-    for (int i = 0; i < std::abs(notches); ++i) click(notches > 0 ? 4 : 5);
+void click(int button, int count) {
+    xdo_click_window_multiple(g_xdo, CURRENTWINDOW, button, count, kInputDelay);
+    settle();
 }
 
-void requestClose(WinId window) { runOrFail({TLX_WMCLOSE_BIN, hexId(window)}); }
-
-// ---- Screenshots ---------------------------------------------------------------------------
-
-Rgb Image::at(int x, int y) const {
-    std::size_t i = 3 * (std::size_t(y) * width + x);
-    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+void requestClose(WinId window) {
+    Atom deleteWindow = XInternAtom(g_display, "WM_DELETE_WINDOW", False);
+    // Like a window manager, it sends the message only to a window that takes it.
+    Atom* listed = nullptr;
+    int count = 0;
+    bool takes = XGetWMProtocols(g_display, window, &listed, &count) &&
+                 std::find(listed, listed + count, deleteWindow) != listed + count;
+    if (listed) XFree(listed);
+    if (!takes) ADD_FAILURE() << "window " << window << " does not take WM_DELETE_WINDOW";
+    XEvent event;
+    std::memset(&event, 0, sizeof event);
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(g_display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(deleteWindow);
+    event.xclient.data.l[1] = CurrentTime;
+    if (takes) XSendEvent(g_display, window, False, NoEventMask, &event);
+    settle();
 }
 
-Image parsePpm(const std::string& bytes) {
-    Image image;
-    std::size_t pos = 0;
-    // Header: "P6", width, height, maxval, separated by white space; '#' starts a comment.
-    auto token = [&]() {
-        std::string t;
-        while (pos < bytes.size()) {
-            char c = bytes[pos];
-            if (c == '#') {
-                while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
-            } else if (std::isspace(static_cast<unsigned char>(c))) {
-                if (!t.empty()) break;
-                ++pos;
-            } else {
-                t += c;
-                ++pos;
-            }
-        }
-        return t;
-    };
-    if (token() != "P6") return image;
-    int width = std::atoi(token().c_str());
-    int height = std::atoi(token().c_str());
-    int maxval = std::atoi(token().c_str());
-    ++pos;  // the single white-space character before the raster
-    if (width <= 0 || height <= 0 || maxval <= 0 || maxval > 65535) return image;
-    std::size_t bytesPerSample = maxval > 255 ? 2 : 1;
-    std::size_t samples = std::size_t(width) * height * 3;
-    if (bytes.size() < pos + samples * bytesPerSample) return image;
-    image.width = width;
-    image.height = height;
-    image.rgb.resize(samples);
-    for (std::size_t i = 0; i < samples; ++i) {
-        unsigned v = static_cast<unsigned char>(bytes[pos + i * bytesPerSample]);
-        if (bytesPerSample == 2) v = (v << 8) | static_cast<unsigned char>(bytes[pos + 2 * i + 1]);
-        image.rgb[i] = uint8_t((v * 255 + maxval / 2) / maxval);
-    }
-    return image;
-}
+// ---- Screenshots -------------------------------------------------------------------------------
 
 Image screenshot(WinId window) {
-    CommandResult r = runOrFail(
-        {"sh", "-c", "xwd -id " + hexId(window) + " -silent | convert xwd:- -depth 8 ppm:-"}, 20);
-    Image image = parsePpm(r.out);
-    if (image.empty()) ADD_FAILURE() << "screenshot of window " << hexId(window) << " unreadable";
+    XWindowAttributes a;
+    XImage* x = XGetWindowAttributes(g_display, window, &a)
+                    ? XGetImage(g_display, window, 0, 0, a.width, a.height, AllPlanes, ZPixmap)
+                    : nullptr;
+    if (!x) ADD_FAILURE() << "screenshot of window " << window << " unreadable";
+    if (!x) return {};
+    Image image{a.width, a.height, std::vector<uint8_t>(3 * std::size_t(a.width) * a.height)};
+    // A channel's bits of the pixel, scaled to 0..255.
+    auto channel = [](unsigned long pixel, unsigned long mask) {
+        unsigned long low = mask & -mask;
+        return uint8_t((pixel & mask) / low * 255 / (mask / low));
+    };
+    uint8_t* out = image.rgb.data();
+    for (int j = 0; j < a.height; ++j) {
+        for (int i = 0; i < a.width; ++i) {
+            unsigned long p = XGetPixel(x, i, j);
+            *out++ = channel(p, x->red_mask);
+            *out++ = channel(p, x->green_mask);
+            *out++ = channel(p, x->blue_mask);
+        }
+    }
+    XDestroyImage(x);
     return image;
 }
 
@@ -694,93 +583,48 @@ Image screenshotWhen(WinId window, const std::function<bool(const Image&)>& read
     auto start = Clock::now();
     Image image = screenshot(window);
     while (!ready(image) && secondsSince(start) < timeoutSeconds) {
-        sleepSeconds(0.1);
+        sleepSeconds(0.05);
         image = screenshot(window);
     }
     return image;
 }
 
 bool savePng(const Image& image, const std::string& path) {
-    std::string ppm =
-        "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
-    ppm.append(reinterpret_cast<const char*>(image.rgb.data()), image.rgb.size());
-    std::string tmp = path + ".ppm";
-    writeText(tmp, ppm);
-    bool ok = runCommand({"convert", tmp, path}).status == 0;
-    std::remove(tmp.c_str());
-    return ok;
+    return stbi_write_png(path.c_str(), image.width, image.height, 3, image.rgb.data(),
+                          3 * image.width) != 0;
 }
 
-// ---- Disk audio ----------------------------------------------------------------------------
+// ---- Disk audio --------------------------------------------------------------------------------
 
-Pcm readDiskAudio(const std::string& path, int rate) {
-    Pcm pcm;
-    pcm.rate = rate;
-    std::string raw = readFile(path);
-    std::size_t count = raw.size() / 4 * 2;
-    pcm.samples.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        unsigned lo = static_cast<unsigned char>(raw[2 * i]);
-        unsigned hi = static_cast<unsigned char>(raw[2 * i + 1]);
-        pcm.samples[i] = int16_t(uint16_t(lo | (hi << 8)));
-    }
-    return pcm;
+Pcm readDiskAudio(const std::string& path) {
+    static const int rate = measureDiskRate();
+    if (rate == 0) ADD_FAILURE() << "the disk audio device's rate is unknown";
+    return decodePcm(readFile(path), rate);
 }
 
 double toneLevel(const Pcm& pcm, double hz, double startSecond, double lengthSeconds) {
     auto [first, last] = frameWindow(pcm, startSecond, lengthSeconds);
-    std::size_t n = last - first;
-    if (n == 0) return 0;
-    const double pi = 3.14159265358979323846;
-    double coeff = 2 * std::cos(2 * pi * hz / pcm.rate);
-    double s1 = 0, s2 = 0;
+    if (last == first) return 0;
+    double coeff = 2 * std::cos(2 * kPi * hz / pcm.rate), s1 = 0, s2 = 0;
     for (std::size_t i = first; i < last; ++i) {
         double s0 = monoSample(pcm, i) + coeff * s1 - s2;
         s2 = s1;
         s1 = s0;
     }
     double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
-    return 2 * std::sqrt(std::max(0.0, power)) / double(n);
+    return 2 * std::sqrt(std::max(0.0, power)) / double(last - first);
 }
 
 double rmsLevel(const Pcm& pcm, double startSecond, double lengthSeconds) {
     auto [first, last] = frameWindow(pcm, startSecond, lengthSeconds);
-    if (last == first) return 0;
     double sum = 0;
     for (std::size_t i = first; i < last; ++i) sum += monoSample(pcm, i) * monoSample(pcm, i);
-    return std::sqrt(sum / double(last - first));
+    return last == first ? 0 : std::sqrt(sum / double(last - first));
 }
 
-// ---- Test images ---------------------------------------------------------------------------
-
-void writeTga(const std::string& path, int width, int height,
-              const std::function<Rgb(int x, int y)>& pixel, bool topFirst) {
-    std::string tga(18, '\0');
-    tga[2] = 2;  // uncompressed true colour
-    tga[12] = char(width & 0xff);
-    tga[13] = char(width >> 8);
-    tga[14] = char(height & 0xff);
-    tga[15] = char(height >> 8);
-    tga[16] = 24;
-    tga[17] = topFirst ? 0x20 : 0x00;
-    for (int row = 0; row < height; ++row) {
-        int y = topFirst ? row : height - 1 - row;
-        for (int x = 0; x < width; ++x) {
-            Rgb c = pixel(x, y);
-            tga += char(c.b);
-            tga += char(c.g);
-            tga += char(c.r);
-        }
-    }
-    writeText(path, tga);
-}
-
-// ---- Geometry ------------------------------------------------------------------------------
+// ---- Geometry ----------------------------------------------------------------------------------
 
 namespace {
-
-const double kPi = 3.14159265358979323846;
-const double kDeg = kPi / 180;
 
 Vec3 rotateX(Vec3 p, double deg) {
     double c = std::cos(deg * kDeg), s = std::sin(deg * kDeg);
@@ -797,13 +641,10 @@ double focalPixels(const View& view) { return view.height / 2.0 / std::tan(22.5 
 }  // namespace
 
 Vec3 scenePoint(double latDeg, double lonDeg, double altMetres) {
-    double r = (altMetres + 6.5e6) * 15 / 6.5e6;
-    double lat = latDeg * kDeg, lon = lonDeg * kDeg;
+    double r = (altMetres + 6.5e6) * 15 / 6.5e6, lat = latDeg * kDeg, lon = lonDeg * kDeg;
     return {r * std::cos(lat) * std::sin(lon), r * std::sin(lat),
             r * std::cos(lat) * std::cos(lon)};
 }
-
-double length(Vec3 v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 
 Vec3 markerToEye(const View& view, Vec3 p) {
     Vec3 e = rotateX(rotateY(rotateX(p, 15), view.yaw), view.pitch);
@@ -838,15 +679,7 @@ double diskRadius(const View& view) {
     return focalPixels(view) * 15 / std::sqrt(dist * dist - 225);
 }
 
-long residentKb(pid_t pid) {
-    std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    }
-    return -1;
-}
-
-// ---- The test textures ---------------------------------------------------------------------
+// ---- The test textures -------------------------------------------------------------------------
 
 Rgb testEarth(double latDeg, double lonDeg) {
     const uint8_t m = kEarthMax;
@@ -857,20 +690,29 @@ Rgb testEarth(double latDeg, double lonDeg) {
 
 void writeTestTextures(const std::string& dir, bool topFirst) {
     fs::create_directories(dir + "/textures");
+    // pixel(x, y) gives the colour with y counted from the top row. stb writes rows bottom first,
+    // as descriptor 0x00 says; flipped, they come top first, as 0x20 says.
+    auto writeTga = [&](const std::string& name, int width, int height, auto pixel) {
+        std::vector<Rgb> rgb;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) rgb.push_back(pixel(x, y));
+        std::string tga;
+        auto append = [](void* out, void* data, int size) {
+            static_cast<std::string*>(out)->append(static_cast<char*>(data), size);
+        };
+        stbi_write_tga_with_rle = 0;
+        stbi_flip_vertically_on_write(topFirst);
+        static_assert(sizeof(Rgb) == 3, "rgb holds 3 bytes a pixel");
+        stbi_write_tga_to_func(append, &tga, width, height, 3, rgb.data());
+        stbi_flip_vertically_on_write(0);
+        tga[17] = topFirst ? 0x20 : 0x00;
+        writeText(dir + "/textures/" + name, tga);
+    };
     const int w = 512, h = 256;
-    writeTga(
-        dir + "/textures/earth.tga", w, h,
-        [&](int x, int y) {
-            return testEarth(90 - (y + 0.5) * 180 / h, (x + 0.5) * 360 / w - 180);
-        },
-        topFirst);
-    const uint8_t g = kStarsGrey;
-    writeTga(
-        dir + "/textures/stars.tga", 16, 16,
-        [&](int, int) {
-            return Rgb{g, g, g};
-        },
-        topFirst);
+    writeTga("earth.tga", w, h, [&](int x, int y) {
+        return testEarth(90 - (y + 0.5) * 180 / h, (x + 0.5) * 360 / w - 180);
+    });
+    writeTga("stars.tga", 16, 16, [](int, int) { return Rgb{kStarsGrey, kStarsGrey, kStarsGrey}; });
 }
 
 std::optional<std::pair<double, double>> centroid(const Image& image, bool (*test)(Rgb)) {
@@ -890,12 +732,10 @@ std::optional<std::pair<double, double>> centroid(const Image& image, bool (*tes
 
 int countAround(const Image& image, double cx, double cy, int half, bool (*test)(Rgb)) {
     int n = 0;
-    for (int y = int(cy) - half; y <= int(cy) + half; ++y) {
-        for (int x = int(cx) - half; x <= int(cx) + half; ++x) {
-            if (x >= 0 && y >= 0 && x < image.width && y < image.height && test(image.at(x, y)))
-                ++n;
-        }
-    }
+    for (int y = std::max(0, int(cy) - half); y <= std::min(image.height - 1, int(cy) + half); ++y)
+        for (int x = std::max(0, int(cx) - half); x <= std::min(image.width - 1, int(cx) + half);
+             ++x)
+            n += test(image.at(x, y));
     return n;
 }
 

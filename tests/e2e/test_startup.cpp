@@ -35,6 +35,11 @@ struct FatalCase {
 
 std::vector<FatalCase> fatalCases() {
     const Env dummy = dummyAudio();
+    // With an audio driver that SDL does not have, classic SDL 1.2 starts without audio and the
+    // mixer cannot open the device; sdl12-compat's SDL_Init fails, and the program prints SDL's
+    // error text.
+    const std::string noAudio = sdlCompat() ? "Audio target 'nosuchaudiodriver' not available\n"
+                                            : "Unable to open audio!\n";
     return {
         {"ConfigMissing", false, "", dummy,
          "error loading file: config.xml\nerror in config: 0x0x0\n"},
@@ -69,8 +74,7 @@ std::vector<FatalCase> fatalCases() {
          "error in config: 800x-infx16\n"},
         {"DepthBeyondFloat", true, configXml(settings({{"window_Depth", "1e40"}})), dummy,
          "error in config: 800x600xinf\n"},
-        {"NoAudioDevice", true, configXml(defaultConfig()), missingAudioDriver(),
-         "Unable to open audio!\n"},
+        {"NoAudioDevice", true, configXml(defaultConfig()), missingAudioDriver(), noAudio},
     };
 }
 
@@ -125,8 +129,10 @@ TEST(Window, FractionalSizeIsTruncatedAndTheCaptionIsTerralux) {
     EXPECT_EQ(waitExit(program, kExitTimeout), 0);
 }
 
-// window_fullscreen is read as an integer: "true" reads as 0 and gives a window; 1 makes SDL
-// cover the whole 1024x768 screen with a window of its own around the picture.
+// window_fullscreen is read as an integer: "true" reads as 0 and gives a window; 1 asks for full
+// screen. Classic SDL 1.2 covers the whole 1024x768 screen with a window of its own around the
+// picture; SDL2 under sdl12-compat asks a window manager through _NET_WM_STATE, and without one
+// the window stays as it is.
 struct FullScreenCase {
     std::string name;
     std::string value;
@@ -145,18 +151,29 @@ TEST_P(FullScreenSetting, IsReadAsAnInteger) {
     Program program = launch(dir);
     auto window = findWindow(program);
     ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
+    bool asked = maps.fullScreenAsked();  // while its windows exist
+    // As a user's, the first input comes a moment after the window: given within milliseconds
+    // of the window's showing, it left classic SDL 1.2 under Xvfb stalled in a frame for more
+    // than 10 s in a few runs in a hundred, in full screen only.
+    sleepSeconds(0.5);
     // Keys are handled only once start-up is over, so after the exit everything it showed is
     // in the watch's record.
     focus(*window);
     key("q");
     EXPECT_EQ(waitExit(program, kExitTimeout), 0);
 
+    asked = maps.fullScreenAsked() || asked;
     bool screenCovered = false;
     for (WinId id : maps.mapped()) {
         Geometry g = maps.geometry(id);
         screenCovered = screenCovered || (g.width == 1024 && g.height == 768);
     }
-    EXPECT_EQ(screenCovered, c.fullScreen);
+    EXPECT_EQ(sdlCompat() ? asked : screenCovered, c.fullScreen)
+        << "SDL runtime " << (sdlCompat() ? "sdl12-compat" : "classic");
+    if (!c.fullScreen) {
+        EXPECT_FALSE(asked) << "full screen asked for";
+        EXPECT_FALSE(screenCovered) << "the screen covered";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, FullScreenSetting,
