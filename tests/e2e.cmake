@@ -62,3 +62,14 @@ tlx_add_e2e_test(startup 300)
 tlx_add_e2e_test(render 180)
 tlx_add_e2e_test(pick 120)
 tlx_add_e2e_test(soak 300)
+
+# The start-up failures once more, on the program built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (scripts/test names it): hostile settings must end in their line and
+# exit status 1 with no sanitizer report, which would change both.
+set(TERRALUX_SANITIZED_BIN "" CACHE FILEPATH "A sanitizer build of terralux for the start-up failures")
+if(TERRALUX_SANITIZED_BIN)
+    add_test(NAME e2e-sanitized.startup-failures
+        COMMAND test_e2e_startup --gtest_filter=Table/FatalStartup.*)
+    set_tests_properties(e2e-sanitized.startup-failures PROPERTIES LABELS e2e TIMEOUT 300
+        ENVIRONMENT TERRALUX_BIN=${TERRALUX_SANITIZED_BIN})
+endif()
