@@ -9,7 +9,7 @@ pkg_check_modules(STB_WRITE REQUIRED IMPORTED_TARGET stb)
 add_executable(tlx_sdlprobe e2e/sdlprobe.c)
 target_link_libraries(tlx_sdlprobe PRIVATE PkgConfig::SDL m)
 
-add_library(tlx_e2e_harness STATIC e2e/harness.cpp)
+add_library(tlx_e2e_harness STATIC e2e/harness.cpp e2e/scene.cpp)
 target_include_directories(tlx_e2e_harness PUBLIC e2e PRIVATE ${XDO_INCLUDE_DIR})
 target_link_libraries(tlx_e2e_harness PUBLIC GTest::gtest
     PRIVATE X11::X11 ${XDO_LIBRARY} PkgConfig::STB_WRITE ${CMAKE_DL_LIBS})

@@ -1,7 +1,7 @@
 // Right-button picks on the real program: the surface point it prints against one computed here
 // from the view's geometry, the blue point, the trace's new destination, and the two sounds,
 // told apart by their tones in the output of SDL's disk audio driver.
-#include "harness.h"
+#include "scene.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ std::optional<std::pair<double, double>> pathEnd(const Image& image) {
 // position (rows counted from the bottom as the viewport height minus y) from the eye, in the
 // marker frame; (0, 0, 0) when it misses.
 Vec3 expectedSurfacePoint(const View& view, int x, int y) {
-    double f = view.height / 2.0 / std::tan(22.5 * 3.14159265358979323846 / 180);
+    double f = view.height / 2.0 / std::tan(22.5 * kPi / 180);
     Vec3 dir{(x - view.width / 2.0) / f, (view.height / 2.0 - y) / f, -1};
     Vec3 a = eyeToMarker(view, {0, 0, 0});
     Vec3 b = eyeToMarker(view, {dir.x * 100, dir.y * 100, dir.z * 100});

@@ -2,7 +2,7 @@
 // scene's geometry puts things: the star backdrop, the globe's texture the right way round, the
 // circling light and its speed keys, the markers, the moving trace, wire-frame drawing and the
 // camera's turn and zoom.
-#include "harness.h"
+#include "scene.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,6 @@
 namespace {
 
 using namespace e2e;
-
-const double kPi = 3.14159265358979323846;
 
 bool near(Rgb c, int r, int g, int b, int tolerance) {
     return std::abs(c.r - r) <= tolerance && std::abs(c.g - g) <= tolerance &&
