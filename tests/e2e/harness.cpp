@@ -126,6 +126,15 @@ std::string sdlVersion() {
 class XvfbEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        // The programs run in directories of their own: a relative library path would find
+        // another SDL for them than for this process.
+        if (const char* paths = getenv("LD_LIBRARY_PATH")) {
+            std::string absolute;
+            std::istringstream in(paths);
+            for (std::string p; std::getline(in, p, ':');)
+                absolute += (absolute.empty() ? "" : ":") + fs::absolute(p).string();
+            setenv("LD_LIBRARY_PATH", absolute.c_str(), 1);
+        }
         std::string root = (fs::temp_directory_path() / "terralux-e2e-XXXXXX").string();
         int fds[2];
         if (!mkdtemp(root.data()) || pipe2(fds, O_CLOEXEC) != 0)

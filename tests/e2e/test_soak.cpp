@@ -33,7 +33,11 @@ long residentKb(pid_t pid) {
 TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
     Config config = withSetting(withSetting(defaultConfig(), "music", "1"), "sounds", "1");
     std::string dir = scratchRun("soak", config);
-    Program program = launch(dir, dummyAudio());
+    // On sdl12-compat, SDL2 logs each event it hands on, so that a press it never saw can be told
+    // from one the program dropped.
+    Env env = dummyAudio();
+    if (sdlCompat()) env["SDL_EVENT_LOGGING"] = "1";
+    Program program = launch(dir, env);
     auto window = findWindow(program);
     ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
     focus(*window);
@@ -111,7 +115,19 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
     ASSERT_TRUE(running(program));
     key("Escape");
     EXPECT_EQ(waitExit(program), 0);
-    EXPECT_EQ(lines(), picks);
+    if (sdlCompat()) {
+        // A right click was seen to go unanswered on sdl12-compat, about once in several thousand
+        // (never on classic SDL 1.2). The program must answer every press SDL2 reports having
+        // delivered; presses that never got that far are the runtime's, and must stay rare.
+        long delivered = 0;
+        for (const auto& line : splitLines(stderrText(program)))
+            delivered += line.rfind("INFO: SDL EVENT: SDL_MOUSEBUTTONDOWN", 0) == 0 &&
+                         line.find(" button=3 ") != std::string::npos;
+        EXPECT_LE(picks - delivered, picks / 100) << "presses lost before the program";
+        EXPECT_EQ(lines(), delivered);
+    } else {
+        EXPECT_EQ(lines(), picks);
+    }
 
     // Resident memory after the warm-up: the late samples no higher than the early ones allow.
     std::vector<long> early, late;
