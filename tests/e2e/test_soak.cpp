@@ -32,6 +32,14 @@ long residentKb(pid_t pid) {
     return -1;
 }
 
+// A program's standard error without the runtime's event log.
+std::string ownLines(const std::string& text) {
+    std::string out;
+    for (const auto& line : splitLines(text))
+        if (line.rfind("INFO: SDL EVENT: ", 0) != 0) out += line + "\n";
+    return out;
+}
+
 TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
     Config config = withSetting(withSetting(defaultConfig(), "music", "1"), "sounds", "1");
     std::string dir = scratchRun("soak", config);
@@ -72,7 +80,9 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
     };
     double nextSample = 0;
     while (elapsed() < kSoakSeconds) {
-        ASSERT_TRUE(running(program)) << "died after " << elapsed() << " s";
+        ASSERT_TRUE(running(program))
+            << "died after " << elapsed() << " s, status " << program.status << "; stderr:\n"
+            << ownLines(stderrText(program));
         if (elapsed() >= nextSample) {
             samples.push_back({elapsed(), residentKb(program.pid)});
             nextSample += 5;
