@@ -27,9 +27,9 @@ Vec3 rotateY(Vec3 p, double deg) {
     return {p.x * c + p.z * s, p.y, -p.x * s + p.z * c};
 }
 
-double focalPixels(const View& view) { return view.height / 2.0 / std::tan(22.5 * kDeg); }
-
 }  // namespace
+
+double focalPixels(const View& view) { return view.height / 2.0 / std::tan(22.5 * kDeg); }
 
 Vec3 scenePoint(double latDeg, double lonDeg, double altMetres) {
     double r = (altMetres + 6.5e6) * 15 / 6.5e6, lat = latDeg * kDeg, lon = lonDeg * kDeg;

@@ -29,6 +29,8 @@ struct View {
     int width = 800, height = 600;
     double yaw = 0, pitch = 0, zoom = 0;
 };
+// The distance from the eye to the window's plane, in pixels: half the height over tan 22.5 deg.
+double focalPixels(const View& view);
 Vec3 markerToEye(const View& view, Vec3 p);
 Vec3 eyeToMarker(const View& view, Vec3 e);
 // Window position of a marker-frame point, from the window's top-left corner, in pixels

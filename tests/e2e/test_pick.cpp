@@ -41,7 +41,7 @@ std::optional<std::pair<double, double>> pathEnd(const Image& image) {
 // position (rows counted from the bottom as the viewport height minus y) from the eye, in the
 // marker frame; (0, 0, 0) when it misses.
 Vec3 expectedSurfacePoint(const View& view, int x, int y) {
-    double f = view.height / 2.0 / std::tan(22.5 * kPi / 180);
+    double f = focalPixels(view);
     Vec3 dir{(x - view.width / 2.0) / f, (view.height / 2.0 - y) / f, -1};
     Vec3 a = eyeToMarker(view, {0, 0, 0});
     Vec3 b = eyeToMarker(view, {dir.x * 100, dir.y * 100, dir.z * 100});

@@ -189,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(Images, Orientation,
 // direction (cos a, 0, sin a) in eye coordinates, so the unclamped pixels give cos a and sin a
 // by least squares.
 std::optional<double> lightAngle(const Image& image, const View& view) {
-    double f = view.height / 2.0 / std::tan(22.5 * kPi / 180);
+    double f = focalPixels(view);
     double scc = 0, scs = 0, sss = 0, sdc = 0, sds = 0;
     int n = 0;
     for (int y = 0; y < image.height; y += 3) {

@@ -116,12 +116,13 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
             mouseMove(*window, near ? pick(200, 600) : pick(0, 799),
                       near ? pick(100, 500) : pick(0, 599));
             int count = pick(1, 20);
+            const long answered = lines();
             click(3, count);
             picks += count;
-            // As a user would, the next input waits for the answers. SDL 1.2 keeps at most 128
-            // pending events, on either runtime: input given faster than a stalled program takes
-            // it is dropped by SDL, before the program can see it.
-            for (int i = 0; i < 40 && lines() < picks; ++i) sleepSeconds(0.05);
+            // As a user would, the next input waits for this burst's answers. SDL 1.2 keeps at
+            // most 128 pending events, on either runtime: input given faster than a stalled
+            // program takes it is dropped by SDL, before the program can see it.
+            for (int i = 0; i < 40 && lines() < answered + count; ++i) sleepSeconds(0.05);
         }
     }
     for (int i = 0; i < 40 && lines() < picks; ++i) sleepSeconds(0.05);
