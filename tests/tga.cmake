@@ -1,8 +1,8 @@
-# TGA loader: decoder, conformance and GL-side tests in an offscreen OSMesa context, and the
-# decoding benchmark. Never link libGL here: with -lGL ahead of -lOSMesa every GL call is a no-op.
+# TGA loader: decoder, conformance and GL-side tests in an offscreen GL context, and the
+# decoding benchmark.
 foreach(name test_tga test_tga_conformance test_tga_gl test_tga_nocompress)
     add_executable(${name} unit/${name}.cpp)
-    target_link_libraries(${name} PRIVATE tlx_tga PkgConfig::OSMESA GTest::gtest)
+    target_link_libraries(${name} PRIVATE tlx_tga tlx_offscreen_gl GTest::gtest)
 endforeach()
 
 target_compile_definitions(test_tga_conformance PRIVATE
@@ -19,6 +19,7 @@ gtest_discover_tests(test_tga_nocompress PROPERTIES LABELS unit
 # A benchmark, not a test: prints decoding times against stb_image and a bare floor.
 pkg_check_modules(STB REQUIRED stb)
 add_executable(bench_tga ${PROJECT_SOURCE_DIR}/bench/bench_tga.cpp)
-# It compiles stb_image itself, so it takes only the headers.
+# It compiles stb_image itself, so it takes only the headers. It makes no GL call, but the
+# loader's upload refers to GL.
 target_include_directories(bench_tga PRIVATE ${STB_INCLUDE_DIRS})
-target_link_libraries(bench_tga PRIVATE tlx_tga PkgConfig::OSMESA)
+target_link_libraries(bench_tga PRIVATE tlx_tga ${GL_LIBRARY})

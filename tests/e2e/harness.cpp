@@ -14,10 +14,12 @@ extern "C" {
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -41,10 +43,13 @@ using Clock = std::chrono::steady_clock;
 const useconds_t kInputDelay = 10000;  // microseconds between keys and between clicks
 
 // The lines each SDL 1.2 runtime writes on standard error itself when its disk audio driver
-// opens, classic SDL 1.2's first, then sdl12-compat's; %s stands for the file it writes.
-const char* const kRuntimeLines[2][2] = {
+// opens, in the order of Runtime; %s stands for the file it writes. SDL3 adds the format its
+// device writes: the mixer's signed 16-bit stereo, at the device's own 44100 Hz.
+const char* const kRuntimeLines[3][2] = {
     {"WARNING: You are using the SDL disk writer audio driver!", " Writing to file [%s]."},
-    {"CRITICAL: You are using the SDL disk i/o audio driver!", "CRITICAL:  Writing to file [%s]."}};
+    {"CRITICAL: You are using the SDL disk i/o audio driver!", "CRITICAL:  Writing to file [%s]."},
+    {"CRITICAL: You are using the SDL disk i/o audio driver!",
+     "CRITICAL:  Writing to file [%s], format=S16LE channels=2 freq=44100."}};
 
 std::string g_tempRoot;  // the run dirs, the program logs and the audio probe's output
 pid_t g_xvfb = -1;
@@ -114,17 +119,39 @@ int reap(pid_t pid, double timeoutSeconds) {
     return status;
 }
 
+std::string versionText(const uint8_t* v) {  // major, minor, patch
+    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]);
+}
+
 // The version that libSDL-1.2.so.0 reports, as the loader finds it with this environment.
 std::string sdlVersion() {
     static const std::string version = [] {
         void* sdl = dlopen("libSDL-1.2.so.0", RTLD_NOW | RTLD_LOCAL);
-        auto linked = reinterpret_cast<const uint8_t* (*)()>(  // major, minor, patch
-            sdl ? dlsym(sdl, "SDL_Linked_Version") : nullptr);
+        auto linked = reinterpret_cast<const uint8_t* (*)()>(sdl ? dlsym(sdl, "SDL_Linked_Version")
+                                                                 : nullptr);
         if (!linked) throw std::runtime_error("libSDL-1.2.so.0 not found");
-        const uint8_t* v = linked();
-        return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]);
+        return versionText(linked());
     }();
     return version;
+}
+
+// The version that libSDL2-2.0.so.0, which sdl12-compat loads, reports; "" when there is none.
+std::string sdl2Version() {
+    static const std::string version = [] {
+        void* sdl = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+        auto get =
+            reinterpret_cast<void (*)(uint8_t*)>(sdl ? dlsym(sdl, "SDL_GetVersion") : nullptr);
+        uint8_t v[3] = {0, 0, 0};
+        if (get) get(v);
+        return get ? versionText(v) : std::string();
+    }();
+    return version;
+}
+
+std::array<int, 3> versionNumbers(const std::string& text) {
+    std::array<int, 3> v = {0, 0, 0};
+    std::sscanf(text.c_str(), "%d.%d.%d", &v[0], &v[1], &v[2]);
+    return v;
 }
 
 // One Xvfb server for the whole test executable; DISPLAY names it for the programs started.
@@ -145,6 +172,12 @@ public:
         if (!mkdtemp(root.data()) || pipe2(fds, O_CLOEXEC) != 0)
             throw std::runtime_error("no temporary directory or pipe");
         g_tempRoot = root;
+        // A desktop session's private runtime directory: SDL3 asks for one at start-up.
+        const std::string runtimeDir = root + "/xdg-runtime";
+        if (mkdir(runtimeDir.c_str(), 0700) != 0) throw std::runtime_error("no runtime directory");
+        setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+        // SDL3 prefers Wayland when WAYLAND_DISPLAY is set: the programs are for this Xvfb.
+        unsetenv("WAYLAND_DISPLAY");
         int logFd = openFile(root + "/xvfb.log");
         g_xvfb = spawn({"Xvfb", "-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24"}, {},
                        "", fds[1], logFd);
@@ -162,7 +195,8 @@ public:
         // Windows vanish when their program ends; a request about one then just fails.
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
         g_xdo = xdo_new_with_opened_display(g_display, display.c_str(), 0);
-        std::printf("SDL runtime %s on %s\n", sdlVersion().c_str(), display.c_str());
+        std::printf("SDL runtime %s%s on %s\n", sdlVersion().c_str(),
+                    sdlCompat() ? (" over SDL " + sdl2Version()).c_str() : "", display.c_str());
     }
     void TearDown() override {
         xdo_free(g_xdo);
@@ -267,10 +301,11 @@ int measureDiskRate() {
 
 // ---- The SDL 1.2 runtime -----------------------------------------------------------------------
 
-bool sdlCompat() {
-    int v[3] = {0, 0, 0};
-    std::sscanf(sdlVersion().c_str(), "%d.%d.%d", &v[0], &v[1], &v[2]);
-    return v[0] == 1 && v[1] == 2 && v[2] >= 50;
+Runtime sdlRuntime() {
+    const std::array<int, 3> v = versionNumbers(sdlVersion());
+    if (v[0] != 1 || v[1] != 2 || v[2] < 50) return Runtime::Classic;
+    const std::array<int, 3> sdl3 = {2, 32, 50};
+    return versionNumbers(sdl2Version()) >= sdl3 ? Runtime::OverSdl3 : Runtime::OverSdl2;
 }
 
 void sleepSeconds(double seconds) {
@@ -419,7 +454,7 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 std::vector<std::string> diagnosticLines(const Program& program) {
     std::vector<std::string> runtime, lines;
-    for (const char* pattern : kRuntimeLines[sdlCompat()]) {
+    for (const char* pattern : kRuntimeLines[int(sdlRuntime())]) {
         char line[4096];
         std::snprintf(line, sizeof line, pattern, program.diskFile.c_str());
         runtime.push_back(line);

@@ -21,9 +21,12 @@ namespace e2e {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// The SDL 1.2 runtime that the loader finds for the programs started: sdl12-compat, SDL 1.2's
-// interface over SDL2, reports version 1.2.50 or later; classic SDL 1.2, 1.2.15.
-bool sdlCompat();
+// The SDL 1.2 runtime that the loader finds for the programs started: classic SDL 1.2 reports
+// version 1.2.15; sdl12-compat, SDL 1.2's interface over SDL2, 1.2.50 or later. The SDL2 under it
+// is SDL2 itself, or sdl2-compat, SDL2's interface over SDL3, which reports 2.32.50 or later.
+enum class Runtime { Classic, OverSdl2, OverSdl3 };
+Runtime sdlRuntime();
+inline bool sdlCompat() { return sdlRuntime() != Runtime::Classic; }
 void sleepSeconds(double seconds);
 
 // ---- Scratch run directories -------------------------------------------------------------------
@@ -55,11 +58,14 @@ using Env = std::map<std::string, std::string>;  // set on top of the test's own
 
 inline Env dummyAudio() { return {{"SDL_AUDIODRIVER", "dummy"}}; }
 // SDL's disk driver writing raw PCM to rawFile, many times faster than real time: fine for
-// seconds, not for a long soak. It sleeps SDL_DISKAUDIODELAY ms after each buffer; 0 or empty
-// would mean its default, so the delay is always given.
+// seconds, not for a long soak. SDL 1.2 and SDL2 sleep SDL_DISKAUDIODELAY ms after each buffer
+// (0 or empty would mean their default, so the delay is always given). SDL3 ignores that and
+// keeps to real time multiplied by SDL_AUDIO_DISK_TIMESCALE: 0.1 writes about 7 times faster.
 inline Env diskAudio(const std::string& rawFile) {
-    return {
-        {"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", rawFile}, {"SDL_DISKAUDIODELAY", "10"}};
+    return {{"SDL_AUDIODRIVER", "disk"},
+            {"SDL_DISKAUDIOFILE", rawFile},
+            {"SDL_DISKAUDIODELAY", "10"},
+            {"SDL_AUDIO_DISK_TIMESCALE", "0.1"}};
 }
 // A driver that SDL does not have.
 inline Env missingAudioDriver() { return {{"SDL_AUDIODRIVER", "nosuchaudiodriver"}}; }
@@ -175,8 +181,9 @@ struct Pcm {
     double seconds() const { return rate ? double(frames()) / rate : 0; }
 };
 // Reads the file at the rate the disk device really writes. The mixer asks for 22050 Hz, but
-// sdl12-compat's SDL2 device runs at a rate of its own, and no interface reports it: the harness
-// measures it once from a reference tone, checking the format with it.
+// sdl12-compat's device, SDL2's or SDL3's, runs at a rate of its own (44100 Hz seen on both), and
+// no interface reports it: the harness measures it once from a reference tone, checking the
+// format with it.
 Pcm readDiskAudio(const std::string& path);
 
 // Amplitude of the component at `hz` in [startSecond, startSecond + lengthSeconds) of the mean

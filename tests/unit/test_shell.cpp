@@ -1,12 +1,11 @@
 // The main module's input handling, rotation timer and scene content, driven without a window:
-// SDL's dummy video driver carries the event queue and OSMesa supplies the GL context.
+// SDL's dummy video driver carries the event queue and an offscreen context draws the GL.
 #include <gtest/gtest.h>
-
-#include <GL/osmesa.h>
 
 #include <cmath>
 #include <vector>
 
+#include "offscreen_gl.h"
 #include "terralux.h"
 
 namespace {
@@ -16,13 +15,10 @@ protected:
     static void SetUpTestSuite() {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER), 0) << SDL_GetError();
         ASSERT_NE(SDL_SetVideoMode(64, 64, 32, SDL_SWSURFACE), nullptr) << SDL_GetError();
-        context = OSMesaCreateContextExt(OSMESA_RGBA, 16, 0, 0, nullptr);
-        ASSERT_NE(context, nullptr);
-        pixels.resize(64 * 64 * 4);
-        ASSERT_TRUE(OSMesaMakeCurrent(context, pixels.data(), GL_UNSIGNED_BYTE, 64, 64));
+        ASSERT_EQ(gl.open(64, 64), "");
     }
     static void TearDownTestSuite() {
-        OSMesaDestroyContext(context);
+        gl.close();
         SDL_Quit();
     }
     void SetUp() override {
@@ -65,12 +61,10 @@ protected:
         SDL_PushEvent(&e);
     }
 
-    static OSMesaContext context;
-    static std::vector<unsigned char> pixels;
+    static OffscreenGl gl;
 };
 
-OSMesaContext ShellTest::context = nullptr;
-std::vector<unsigned char> ShellTest::pixels;
+OffscreenGl ShellTest::gl;
 
 TEST_F(ShellTest, LeftDragTurnsByZoomDependentWholeSteps) {
     struct Case {
@@ -223,9 +217,10 @@ TEST_F(ShellTest, PicksPrintTheSurfacePointAndRetargetTheFirstTrace) {
     testing::internal::CaptureStdout();
     getSelList(Line(Point(3, 4, 50), Point(3, 4, -50)));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "surface point: 3 4 14.1421\n");
-    EXPECT_NE(dispList, first);
     EXPECT_TRUE(glIsList(dispList));
-    EXPECT_FALSE(glIsList(first));
+    // The old name is no longer a list, or it was free again for the new one: GL hands out only
+    // names not in use, and Mesa 26 hands a released name out again at once.
+    EXPECT_TRUE(dispList == first || !glIsList(first));
 
     // A line through a marker on the near side retargets to it and leaves the blue point.
     const GLuint blue = dispList;
@@ -248,6 +243,8 @@ TEST_F(ShellTest, SceneContentIsTheDemonstrationTraceAndFiveMarkers) {
     std::vector<GLfloat> feedback(256);
     glFeedbackBuffer(static_cast<GLsizei>(feedback.size()), GL_3D, feedback.data());
     glRenderMode(GL_FEEDBACK);
+    traces.clear();  // whatever other tests in this process left
+    geoList.clear();
     InitDisplayLists();  // compiles the markers without drawing them
     EXPECT_EQ(glRenderMode(GL_RENDER), 0);
 

@@ -1,11 +1,11 @@
-// Shared pieces of the TGA loader tests: an offscreen OSMesa context for the whole program,
+// Shared pieces of the TGA loader tests: an offscreen GL context for the whole program,
 // TGA files built byte by byte, and fixtures that write them into a scratch directory.
 // Each TGA test program is one source file that includes this header once.
 #pragma once
 
+#include "offscreen_gl.h"
 #include "tgaload.h"
 
-#include <GL/osmesa.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -24,19 +24,14 @@ using Bytes = std::vector<unsigned char>;
 // An RGBA context drawing into a frame x frame buffer, current while the tests run.
 class OffscreenContext : public testing::Environment {
 public:
-    explicit OffscreenContext(int frame) : frame_(frame), pixels_(size_t(frame) * frame * 4) {}
+    explicit OffscreenContext(int frame) : frame_(frame) {}
 
-    void SetUp() override {
-        context_ = OSMesaCreateContextExt(OSMESA_RGBA, 16, 0, 0, nullptr);
-        ASSERT_NE(context_, nullptr);
-        ASSERT_TRUE(OSMesaMakeCurrent(context_, pixels_.data(), GL_UNSIGNED_BYTE, frame_, frame_));
-    }
-    void TearDown() override { OSMesaDestroyContext(context_); }
+    void SetUp() override { ASSERT_EQ(gl_.open(frame_, frame_), ""); }
+    void TearDown() override { gl_.close(); }
 
 private:
     int frame_;
-    Bytes pixels_;
-    OSMesaContext context_ = nullptr;
+    OffscreenGl gl_;
 };
 
 // Runs every test with an offscreen context of frame x frame pixels.
@@ -137,6 +132,3 @@ protected:
 };
 
 }  // namespace tgatest
-
-// Mesa keeps a few blocks of its own until exit; only a sanitizer build asks for this list.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libOSMesa.so\n"; }
