@@ -415,7 +415,7 @@ void start(const std::string& tempRoot) {
     if (g.scale < 1) throw std::runtime_error("TERRALUX_E2E_SCALE is not a whole number from 1");
     // Programs find this compositor alone, and draw in software, as under Xvfb: the machine may
     // have no GPU. Without this, Mesa's EGL on Debian 14 looks for one first and says so on
-    // standard error in five lines ("libEGL warning: failed to get driver name for fd -1", ...).
+    // standard error ("libEGL warning: failed to get driver name for fd -1", four lines more).
     unsetenv("DISPLAY");
     unsetenv("SWAYSOCK");
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
