@@ -203,7 +203,7 @@ void startCompositor() {
     bool root = geteuid() == 0;
     if (root && chown(dir.c_str(), 65534, 65534) != 0)
         throw std::runtime_error("cannot hand the runtime directory to nobody");
-    // The output's mode is in its pixels: the layout stays 1024x768 at any scale. Floating
+    // The output's mode is in its pixels: the layout keeps its size at any scale. Floating
     // windows keep the size their program gives them, centred on the output, as on a desktop
     // that does not tile; no borders, no bar, no X server.
     std::ofstream config(dir + "/config");
