@@ -215,8 +215,10 @@ void startCompositor() {
     config.close();
     std::vector<std::string> argv = {"sway", "-c", dir + "/config"};
     if (root)
-        argv.insert(argv.begin(), {"setpriv", std::string("--reuid=") + kNobody,
-                                   std::string("--regid=") + kNobody, "--clear-groups"});
+        // The new user clears the signal that ends it with the test; it is set again.
+        argv.insert(argv.begin(),
+                    {"setpriv", std::string("--reuid=") + kNobody,
+                     std::string("--regid=") + kNobody, "--clear-groups", "--pdeathsig=keep"});
     int logFd =
         open((g.tempRoot + "/sway.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     g.sway = detail::spawnProcess(argv,
