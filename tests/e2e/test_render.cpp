@@ -393,16 +393,28 @@ Measured measure(const Image& image, const View& view) {
     return m;
 }
 
-void expectView(const Image& image, const View& view, const std::string& step) {
-    Measured m = measure(image, view);
-    // The band's middle: halfway between its edges, 4 degrees either side of longitude 0.
+// What the view should measure: the band's middle halfway between its edges, 4 degrees either
+// side of longitude 0.
+Measured expected(const View& view) {
     double bx =
         (project(view, scenePoint(-20, -4, 0)).first + project(view, scenePoint(-20, 4, 0)).first) /
         2;
-    double ey = project(view, scenePoint(0, 25, 0)).second;
-    EXPECT_NEAR(m.radius, diskRadius(view), 2.5) << step;
-    EXPECT_NEAR(m.bandX, bx, 3.0) << step;
-    EXPECT_NEAR(m.equatorY, ey, 2.0) << step;
+    return {diskRadius(view), bx, project(view, scenePoint(0, 25, 0)).second};
+}
+
+const Measured kViewTolerance = {2.5, 3.0, 2.0};
+
+bool showsView(const Image& image, const View& view) {
+    Measured m = measure(image, view), e = expected(view), t = kViewTolerance;
+    return std::abs(m.radius - e.radius) <= t.radius && std::abs(m.bandX - e.bandX) <= t.bandX &&
+           std::abs(m.equatorY - e.equatorY) <= t.equatorY;
+}
+
+void expectView(const Image& image, const View& view, const std::string& step) {
+    Measured m = measure(image, view), e = expected(view), t = kViewTolerance;
+    EXPECT_NEAR(m.radius, e.radius, t.radius) << step;
+    EXPECT_NEAR(m.bandX, e.bandX, t.bandX) << step;
+    EXPECT_NEAR(m.equatorY, e.equatorY, t.equatorY) << step;
 }
 
 TEST(View, WireFrameSolidAndTheCameraTurnsAndZoomsAsTheInputSays) {
@@ -433,9 +445,9 @@ TEST(View, WireFrameSolidAndTheCameraTurnsAndZoomsAsTheInputSays) {
     EXPECT_TRUE(isBackdrop(solid.at(0, 0)));
     EXPECT_EQ(blackShare(solid), 0.0);
 
+    // The program takes input in its next frames: on a loaded machine, seen to take over 0.3 s.
     auto check = [&](const std::string& step) {
-        sleepSeconds(0.3);
-        Image shot = screenshot(run.window);
+        Image shot = screenshotWhen(run.window, [&](const Image& i) { return showsView(i, view); });
         keep(shot, run, "view-" + step);
         expectView(shot, view, step);
     };
