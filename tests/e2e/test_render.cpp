@@ -230,12 +230,16 @@ TEST(Light, CirclesAtTheSpeedTheKeysSetWhileTheTextureStays) {
     ASSERT_TRUE(run.window);
     View view;
     auto t0 = std::chrono::steady_clock::now();
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    };
     // A screenshot shows the frame of the moment it is asked for: XGetImage copies the window at
     // once, and grim has the compositor copy its output within its first 0.1 s, then spends up to
-    // 0.4 s more (seen on a loaded machine) converting and writing the picture.
+    // 0.4 s more (seen on a loaded machine) converting and writing the picture. The readings are
+    // timed from those moments.
     auto read = [&]() {
         Reading r;
-        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        r.seconds = elapsed();
         r.image = screenshot(run.window);
         auto angle = lightAngle(r.image, view);
         EXPECT_TRUE(angle) << "light not measurable";
@@ -247,7 +251,7 @@ TEST(Light, CirclesAtTheSpeedTheKeysSetWhileTheTextureStays) {
     key("5");
     sleepSeconds(0.2);
     Reading a = read();
-    sleepSeconds(2.5);
+    sleepSeconds(a.seconds + 2.5 - elapsed());
     Reading b = read();
     double slow = (b.angle - a.angle) / (b.seconds - a.seconds);
     EXPECT_NEAR(slow, 0.1 / 0.03, 1.0) << "angles " << a.angle << " then " << b.angle << " after "
@@ -256,7 +260,9 @@ TEST(Light, CirclesAtTheSpeedTheKeysSetWhileTheTextureStays) {
     // 8: 3 degrees a tick, 100 degrees a second.
     key("8");
     Reading c = read();
-    sleepSeconds(0.5);
+    // Half a second turns the light by 50 degrees: a longer wait let it reach the globe's far
+    // side, which leaves nothing lit to measure.
+    sleepSeconds(c.seconds + 0.5 - elapsed());
     Reading d = read();
     key("5");
     double turn = std::remainder(d.angle - c.angle, 360.0);
