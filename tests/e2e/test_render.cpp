@@ -257,8 +257,9 @@ TEST(Light, CirclesAtTheSpeedTheKeysSetWhileTheTextureStays) {
     EXPECT_NEAR(slow, 0.1 / 0.03, 1.0) << "angles " << a.angle << " then " << b.angle << " after "
                                        << b.seconds - a.seconds << " s";
 
-    // 8: 3 degrees a tick, 100 degrees a second.
+    // 8: 3 degrees a tick, 100 degrees a second, from the frame that takes the key.
     key("8");
+    sleepSeconds(0.2);
     Reading c = read();
     // Half a second turns the light by 50 degrees: a longer wait let it reach the globe's far
     // side, which leaves nothing lit to measure.
