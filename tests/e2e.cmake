@@ -9,10 +9,31 @@ pkg_check_modules(STB_WRITE REQUIRED IMPORTED_TARGET stb)
 add_executable(tlx_sdlprobe e2e/sdlprobe.c)
 target_link_libraries(tlx_sdlprobe PRIVATE PkgConfig::SDL m)
 
-add_library(tlx_e2e_harness STATIC e2e/harness.cpp e2e/scene.cpp)
-target_include_directories(tlx_e2e_harness PUBLIC e2e PRIVATE ${XDO_INCLUDE_DIR})
+# The Wayland display: sway's IPC answers in JSON; the virtual pointer and keyboard protocols'
+# client code is generated from their descriptions in e2e/protocols.
+pkg_check_modules(WAYLAND REQUIRED IMPORTED_TARGET wayland-client xkbcommon)
+find_package(nlohmann_json 3 REQUIRED)
+find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
+set(TLX_PROTOCOL_DIR ${CMAKE_CURRENT_BINARY_DIR}/protocols)
+set(TLX_PROTOCOL_SOURCES)
+foreach(protocol wlr-virtual-pointer-unstable-v1 virtual-keyboard-unstable-v1)
+    set(xml ${CMAKE_CURRENT_LIST_DIR}/e2e/protocols/${protocol}.xml)
+    set(header ${TLX_PROTOCOL_DIR}/${protocol}-client-protocol.h)
+    set(code ${TLX_PROTOCOL_DIR}/${protocol}-protocol.c)
+    add_custom_command(OUTPUT ${header} ${code}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${TLX_PROTOCOL_DIR}
+        COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${header}
+        COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${code}
+        DEPENDS ${xml} VERBATIM)
+    list(APPEND TLX_PROTOCOL_SOURCES ${header} ${code})
+endforeach()
+
+add_library(tlx_e2e_harness STATIC e2e/harness.cpp e2e/scene.cpp e2e/wayland.cpp
+    ${TLX_PROTOCOL_SOURCES})
+target_include_directories(tlx_e2e_harness PUBLIC e2e PRIVATE ${XDO_INCLUDE_DIR} ${TLX_PROTOCOL_DIR})
 target_link_libraries(tlx_e2e_harness PUBLIC GTest::gtest
-    PRIVATE X11::X11 ${XDO_LIBRARY} PkgConfig::STB_WRITE ${CMAKE_DL_LIBS})
+    PRIVATE X11::X11 ${XDO_LIBRARY} PkgConfig::STB_WRITE PkgConfig::WAYLAND
+    nlohmann_json::nlohmann_json ${CMAKE_DL_LIBS})
 target_compile_definitions(tlx_e2e_harness PRIVATE
     TLX_TERRALUX_BIN="$<TARGET_FILE:terralux>"
     TLX_BUILD_RUN_DIR="${CMAKE_BINARY_DIR}/run"
@@ -50,6 +71,22 @@ endif()
 # malloc, its heap corrupted, in 3 of about 40 soaks, with no fault in its own code found under
 # AddressSanitizer or valgrind; not seen on classic SDL 1.2 nor on Debian 13's sdl12-compat 1.2.68.
 option(TERRALUX_E2E_COMPAT_SOAK "Run the soak on the fetched sdl12-compat too" OFF)
+# The same tests natively on Wayland: a headless sway compositor, the program on SDL's Wayland
+# driver, on sdl12-compat (classic SDL 1.2 has no Wayland driver): the fetched one where the
+# installed runtime is classic, else the installed one. e2e-wayland.NAME runs at the output scale
+# 1, e2e-wayland-scale2.NAME at scale 2. The soak is left to X11.
+option(TERRALUX_E2E_WAYLAND "Run the end-to-end suite on Wayland too" ON)
+set(TLX_WAYLAND_ENV)
+if(TERRALUX_E2E_WAYLAND AND TLX_COMPAT_DIR)
+    set(TLX_WAYLAND_ENV LD_LIBRARY_PATH=${TLX_COMPAT_DIR}/lib)
+elseif(TERRALUX_E2E_WAYLAND AND tlx_sdl_version VERSION_LESS 1.2.50)
+    message(STATUS "No sdl12-compat: no end-to-end tests on Wayland")
+    set(TERRALUX_E2E_WAYLAND OFF)
+endif()
+if(TERRALUX_E2E_WAYLAND)
+    find_program(SWAY sway REQUIRED)
+    find_program(GRIM grim REQUIRED)
+endif()
 function(tlx_add_e2e_test name timeout)
     add_executable(test_e2e_${name} e2e/test_${name}.cpp)
     target_link_libraries(test_e2e_${name} PRIVATE tlx_e2e_harness GTest::gtest_main)
@@ -59,6 +96,17 @@ function(tlx_add_e2e_test name timeout)
         add_test(NAME e2e-compat.${name} COMMAND test_e2e_${name})
         set_tests_properties(e2e-compat.${name} PROPERTIES LABELS "e2e;e2e-compat"
             TIMEOUT ${timeout} ENVIRONMENT LD_LIBRARY_PATH=${TLX_COMPAT_DIR}/lib)
+    endif()
+    if(TERRALUX_E2E_WAYLAND AND NOT name STREQUAL soak)
+        foreach(scale 1 2)
+            set(test e2e-wayland.${name})
+            if(scale GREATER 1)
+                set(test e2e-wayland-scale${scale}.${name})
+            endif()
+            add_test(NAME ${test} COMMAND test_e2e_${name})
+            set_tests_properties(${test} PROPERTIES LABELS "e2e;e2e-wayland" TIMEOUT ${timeout}
+                ENVIRONMENT "TERRALUX_E2E_DISPLAY=wayland;TERRALUX_E2E_SCALE=${scale};${TLX_WAYLAND_ENV}")
+        endforeach()
     endif()
 endfunction()
 

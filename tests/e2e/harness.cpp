@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "wayland.h"
+
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 
@@ -154,8 +156,35 @@ std::array<int, 3> versionNumbers(const std::string& text) {
     return v;
 }
 
-// One Xvfb server for the whole test executable; DISPLAY names it for the programs started.
-class XvfbEnvironment : public ::testing::Environment {
+// The Xvfb server; DISPLAY names it for the programs started.
+void startXvfb() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
+    int logFd =
+        open((g_tempRoot + "/xvfb.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    std::string screen =
+        std::to_string(detail::kScreenWidth) + "x" + std::to_string(detail::kScreenHeight) + "x24";
+    g_xvfb = spawn({"Xvfb", "-displayfd", "1", "-noreset", "-screen", "0", screen}, {}, "", fds[1],
+                   logFd);
+    close(fds[1]);
+    close(logFd);
+    // Xvfb writes the display number and a line end once it takes clients.
+    std::string display = ":";
+    char c;
+    pollfd p{fds[0], POLLIN, 0};
+    while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
+    close(fds[0]);
+    setenv("DISPLAY", display.c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");  // SDL would take a desktop's Wayland over DISPLAY
+    g_display = XOpenDisplay(display.c_str());
+    if (!g_display) throw std::runtime_error("Xvfb did not start");
+    // Windows vanish when their program ends; a request about one then just fails.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    g_xdo = xdo_new_with_opened_display(g_display, display.c_str(), 0);
+}
+
+// One display server for the whole test executable: Xvfb, or sway when the suite runs on Wayland.
+class DisplayEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         // The programs run in directories of their own: a relative library path would find
@@ -168,9 +197,7 @@ public:
             setenv("LD_LIBRARY_PATH", absolute.c_str(), 1);
         }
         std::string root = (fs::temp_directory_path() / "terralux-e2e-XXXXXX").string();
-        int fds[2];
-        if (!mkdtemp(root.data()) || pipe2(fds, O_CLOEXEC) != 0)
-            throw std::runtime_error("no temporary directory or pipe");
+        if (!mkdtemp(root.data())) throw std::runtime_error("no temporary directory");
         g_tempRoot = root;
         // A desktop session's private runtime directory: SDL3 asks for one at start-up.
         const std::string runtimeDir = root + "/xdg-runtime";
@@ -178,31 +205,27 @@ public:
         setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
         // SDL3 prefers Wayland when WAYLAND_DISPLAY is set: the programs are for this Xvfb.
         unsetenv("WAYLAND_DISPLAY");
-        int logFd = openFile(root + "/xvfb.log");
-        g_xvfb = spawn({"Xvfb", "-displayfd", "1", "-noreset", "-screen", "0", "1024x768x24"}, {},
-                       "", fds[1], logFd);
-        close(fds[1]);
-        close(logFd);
-        // Xvfb writes the display number and a line end once it takes clients.
-        std::string display = ":";
-        char c;
-        pollfd p{fds[0], POLLIN, 0};
-        while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
-        close(fds[0]);
-        setenv("DISPLAY", display.c_str(), 1);
-        g_display = XOpenDisplay(display.c_str());
-        if (!g_display) throw std::runtime_error("Xvfb did not start");
-        // Windows vanish when their program ends; a request about one then just fails.
-        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-        g_xdo = xdo_new_with_opened_display(g_display, display.c_str(), 0);
-        std::printf("SDL runtime %s%s on %s\n", sdlVersion().c_str(),
-                    sdlCompat() ? (" over SDL " + sdl2Version()).c_str() : "", display.c_str());
+        if (wayland::selected()) {
+            wayland::start(root);
+            std::printf("SDL runtime %s%s on %s\n", sdlVersion().c_str(),
+                        sdlCompat() ? (" over SDL " + sdl2Version()).c_str() : "",
+                        wayland::describe().c_str());
+        } else {
+            startXvfb();
+            std::printf("SDL runtime %s%s on %s\n", sdlVersion().c_str(),
+                        sdlCompat() ? (" over SDL " + sdl2Version()).c_str() : "",
+                        getenv("DISPLAY"));
+        }
     }
     void TearDown() override {
-        xdo_free(g_xdo);
-        XCloseDisplay(g_display);
-        ::kill(g_xvfb, SIGTERM);
-        reap(g_xvfb, 5);
+        if (wayland::selected()) {
+            wayland::stop();
+        } else {
+            xdo_free(g_xdo);
+            XCloseDisplay(g_display);
+            ::kill(g_xvfb, SIGTERM);
+            reap(g_xvfb, 5);
+        }
         if (::testing::UnitTest::GetInstance()->Passed()) {
             std::error_code ec;
             fs::remove_all(g_tempRoot, ec);
@@ -213,10 +236,30 @@ public:
 };
 
 [[maybe_unused]] ::testing::Environment* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new XvfbEnvironment);
+    ::testing::AddGlobalTestEnvironment(new DisplayEnvironment);
+
+bool g_displayKilled = false;
+
+// After a test that killed the display server, a fresh one for the tests that follow.
+class DisplayRestart : public ::testing::EmptyTestEventListener {
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        if (!g_displayKilled) return;
+        g_displayKilled = false;
+        if (wayland::selected()) {
+            wayland::stop();
+            wayland::start(g_tempRoot);
+        } else {
+            startXvfb();
+        }
+    }
+};
+
+[[maybe_unused]] const bool g_displayRestart =
+    (::testing::UnitTest::GetInstance()->listeners().Append(new DisplayRestart), true);
 
 // A viewable top-level window named "terralux", if there is one.
 std::optional<WinId> shownWindow() {
+    if (wayland::selected()) return wayland::shownWindow();
     Window root, parent, *children = nullptr;
     unsigned int count = 0;
     XQueryTree(g_display, DefaultRootWindow(g_display), &root, &parent, &children, &count);
@@ -299,7 +342,27 @@ int measureDiskRate() {
 
 }  // namespace
 
-// ---- The SDL 1.2 runtime -----------------------------------------------------------------------
+// ---- The display server -------------------------------------------------------------------------
+
+bool onWayland() { return wayland::selected(); }
+
+void killDisplayServer() {
+    g_displayKilled = true;
+    if (onWayland()) return wayland::kill();
+    ::kill(g_xvfb, SIGKILL);
+    reap(g_xvfb, 5);
+    xdo_free(g_xdo);
+    // The old connection is left unclosed: closing it would write to the dead server, and Xlib
+    // ends the process on that.
+    g_display = nullptr;
+}
+
+Geometry screenGeometry() {
+    return onWayland() ? wayland::screen()
+                       : Geometry{0, 0, detail::kScreenWidth, detail::kScreenHeight};
+}
+
+// ---- The SDL 1.2 runtime ------------------------------------------------------------------------
 
 Runtime sdlRuntime() {
     const std::array<int, 3> v = versionNumbers(sdlVersion());
@@ -312,7 +375,7 @@ void sleepSeconds(double seconds) {
     std::this_thread::sleep_for(std::chrono::microseconds(long(seconds * 1e6)));
 }
 
-// ---- Run directories ---------------------------------------------------------------------------
+// ---- Run directories ----------------------------------------------------------------------------
 
 Config defaultConfig() {
     return {{"window_Width", "800"},    {"window_Height", "600"}, {"window_Depth", "16"},
@@ -385,7 +448,7 @@ void writeToneWav(const std::string& path, double hz, double seconds) {
     writeText(path, wav + data);
 }
 
-// ---- The program -------------------------------------------------------------------------------
+// ---- The program --------------------------------------------------------------------------------
 
 Program& Program::operator=(Program&& other) noexcept {
     std::swap(pid, other.pid);  // what this held is killed with `other`
@@ -464,7 +527,7 @@ std::vector<std::string> diagnosticLines(const Program& program) {
     return lines;
 }
 
-// ---- Windows -----------------------------------------------------------------------------------
+// ---- Windows ------------------------------------------------------------------------------------
 
 std::optional<WinId> findWindow(Program& program, double timeoutSeconds) {
     for (auto start = Clock::now(); secondsSince(start) < timeoutSeconds && running(program);) {
@@ -475,6 +538,7 @@ std::optional<WinId> findWindow(Program& program, double timeoutSeconds) {
 }
 
 Geometry windowGeometry(WinId window) {
+    if (onWayland()) return wayland::geometry(window);
     Geometry g;
     XWindowAttributes a;
     Window child;
@@ -486,6 +550,7 @@ Geometry windowGeometry(WinId window) {
 }
 
 std::string windowName(WinId window) {
+    if (onWayland()) return wayland::name(window);
     char* name = nullptr;
     XFetchName(g_display, window, &name);
     std::string out = name ? name : "";
@@ -494,6 +559,10 @@ std::string windowName(WinId window) {
 }
 
 MapWatch::MapWatch() {
+    if (onWayland()) {
+        connection = wayland::watchStart();
+        return;
+    }
     Display* d = XOpenDisplay(nullptr);
     if (!d) ADD_FAILURE() << "cannot open the display";
     if (!d) return;
@@ -503,10 +572,13 @@ MapWatch::MapWatch() {
 }
 
 MapWatch::~MapWatch() {
-    if (connection) XCloseDisplay(static_cast<Display*>(connection));
+    if (onWayland()) wayland::watchStop(connection);
+    if (connection && !onWayland()) XCloseDisplay(static_cast<Display*>(connection));
 }
 
 std::vector<WinId> MapWatch::mapped() {
+    if (onWayland()) wayland::watchPoll(connection, *this);
+    if (onWayland()) return seen;
     auto* d = static_cast<Display*>(connection);
     if (!d) return seen;
     Atom state = XInternAtom(d, "_NET_WM_STATE", False);
@@ -540,19 +612,22 @@ std::vector<WinId> MapWatch::mapped() {
     return seen;
 }
 
-// ---- Input -------------------------------------------------------------------------------------
+// ---- Input --------------------------------------------------------------------------------------
 
 void focus(WinId window) {
+    if (onWayland()) return wayland::focus(window);
     xdo_focus_window(g_xdo, window);
     xdo_wait_for_window_focus(g_xdo, window, 1);
 }
 
 void key(const std::string& keys) {
+    if (onWayland()) return wayland::key(keys);
     xdo_send_keysequence_window(g_xdo, CURRENTWINDOW, keys.c_str(), kInputDelay);
     settle();
 }
 
 void mouseMove(WinId window, int x, int y) {
+    if (onWayland()) return wayland::move(window, x, y);
     Geometry g = windowGeometry(window);
     xdo_move_mouse(g_xdo, g.x + x, g.y + y, 0);
     settle();
@@ -562,23 +637,35 @@ void drag(WinId window, int button, int x0, int y0, int x1, int y1, int steps, d
     // SDL measures the first motion it sees from (0, 0): make sure that one is not in the drag.
     mouseMove(window, x0 > 0 ? x0 - 1 : x0 + 1, y0);
     mouseMove(window, x0, y0);
-    xdo_mouse_down(g_xdo, CURRENTWINDOW, button);
-    settle();
+    if (onWayland()) {
+        wayland::button(button, true);
+    } else {
+        xdo_mouse_down(g_xdo, CURRENTWINDOW, button);
+        settle();
+    }
     sleepSeconds(pause);
     for (int i = 1; i <= steps; ++i) {
         mouseMove(window, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
         sleepSeconds(pause);
     }
+    if (onWayland()) return wayland::button(button, false);
     xdo_mouse_up(g_xdo, CURRENTWINDOW, button);
     settle();
 }
 
 void click(int button, int count) {
+    for (int i = 0; onWayland() && i < count; ++i) {
+        if (i > 0) usleep(kInputDelay);
+        wayland::button(button, true);
+        wayland::button(button, false);
+    }
+    if (onWayland()) return;
     xdo_click_window_multiple(g_xdo, CURRENTWINDOW, button, count, kInputDelay);
     settle();
 }
 
 void requestClose(WinId window) {
+    if (onWayland()) return wayland::close(window);
     Atom deleteWindow = XInternAtom(g_display, "WM_DELETE_WINDOW", False);
     // Like a window manager, it sends the message only to a window that takes it.
     Atom* listed = nullptr;
@@ -599,9 +686,10 @@ void requestClose(WinId window) {
     settle();
 }
 
-// ---- Screenshots -------------------------------------------------------------------------------
+// ---- Screenshots --------------------------------------------------------------------------------
 
 Image screenshot(WinId window) {
+    if (onWayland()) return wayland::screenshot(window);
     XWindowAttributes a;
     XImage* x = XGetWindowAttributes(g_display, window, &a)
                     ? XGetImage(g_display, window, 0, 0, a.width, a.height, AllPlanes, ZPixmap)
@@ -643,7 +731,7 @@ bool savePng(const Image& image, const std::string& path) {
                           3 * image.width) != 0;
 }
 
-// ---- Disk audio --------------------------------------------------------------------------------
+// ---- Disk audio ---------------------------------------------------------------------------------
 
 Pcm readDiskAudio(const std::string& path) {
     static const int rate = measureDiskRate();
@@ -670,5 +758,17 @@ double rmsLevel(const Pcm& pcm, double startSecond, double lengthSeconds) {
     for (std::size_t i = first; i < last; ++i) sum += monoSample(pcm, i) * monoSample(pcm, i);
     return last == first ? 0 : std::sqrt(sum / double(last - first));
 }
+
+// ---- For the Wayland display --------------------------------------------------------------------
+
+namespace detail {
+
+pid_t spawnProcess(const std::vector<std::string>& argv, const Env& env, int outFd, int errFd) {
+    return spawn(argv, env, "", outFd, errFd);
+}
+
+int reapProcess(pid_t pid, double timeoutSeconds) { return reap(pid, timeoutSeconds); }
+
+}  // namespace detail
 
 }  // namespace e2e

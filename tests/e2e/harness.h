@@ -1,6 +1,8 @@
-// End-to-end harness: runs the real terralux binary in a scratch directory, in a window on an
-// Xvfb server that this test executable starts once, acts on it as a user would (libxdo), reads
-// its window back (XGetImage) and the output of SDL's disk audio driver.
+// End-to-end harness: runs the real terralux binary in a scratch directory, in a window on a
+// display server that this test executable starts once, acts on it as a user would, and reads its
+// window back and the output of SDL's disk audio driver. The server is Xvfb (input through libxdo,
+// screenshots with XGetImage), or with TERRALUX_E2E_DISPLAY=wayland a headless sway compositor
+// with the program on SDL's Wayland driver (see wayland.h).
 #pragma once
 
 #include <sys/types.h>
@@ -28,6 +30,11 @@ enum class Runtime { Classic, OverSdl2, OverSdl3 };
 Runtime sdlRuntime();
 inline bool sdlCompat() { return sdlRuntime() != Runtime::Classic; }
 void sleepSeconds(double seconds);
+
+bool onWayland();  // the display is the Wayland compositor, not Xvfb
+// Kills the display server at once under whatever runs on it; a fresh one serves the tests that
+// follow this one.
+void killDisplayServer();
 
 // ---- Scratch run directories -------------------------------------------------------------------
 
@@ -108,14 +115,19 @@ std::optional<WinId> findWindow(Program& program, double timeoutSeconds = 15);
 struct Geometry {
     int x = 0, y = 0, width = 0, height = 0;
 };
-Geometry windowGeometry(WinId window);  // position on the screen and size
+// Position on the screen and size, in the window's pixels. On Wayland the position is that in the
+// compositor's layout, in the window's pixels too.
+Geometry windowGeometry(WinId window);
+Geometry screenGeometry();  // Xvfb's screen, or the compositor's output, in those same pixels
 std::string windowName(WinId window);
 
 // Records from the X server's events, from its construction on, every top-level window mapped,
 // the size each was last given, and the windows that asked for full screen: a _NET_WM_STATE
 // listing _NET_WM_STATE_FULLSCREEN when mapped (read only while the window exists), or the
 // client message asking a window manager to add that state. So even a window shown for an
-// instant is seen, and what a program showed can be checked after it has exited.
+// instant is seen, and what a program showed can be checked after it has exited. On Wayland the
+// record comes from the compositor's window events: a window is mapped once it shows, and asked
+// for full screen when the compositor has put it there (sway grants every such request).
 struct MapWatch {
     MapWatch();
     ~MapWatch();
@@ -145,7 +157,9 @@ void drag(WinId window, int button, int x0, int y0, int x1, int y1, int steps = 
 void click(int button, int count = 1);  // 10 ms apart
 // > 0: button 4 (up), < 0: button 5 (down), one click per notch.
 inline void wheel(int notches) { click(notches > 0 ? 4 : 5, std::abs(notches)); }
-void requestClose(WinId window);  // WM_DELETE_WINDOW, as the window's close box sends it
+// WM_DELETE_WINDOW, as the window's close box sends it; on Wayland the compositor's close
+// (xdg_toplevel.close).
+void requestClose(WinId window);
 
 // ---- Screenshots -------------------------------------------------------------------------------
 

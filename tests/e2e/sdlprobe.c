@@ -1,7 +1,10 @@
 /* Prints the version of the SDL 1.2 runtime it runs on ("1.2.15"). Given "tone", it then opens
  * the mixer with the arguments terralux uses and plays a reference tone through it: 1000 Hz at
  * half of full scale, the same on both channels, for half a second. What the audio device makes
- * of that tone shows the rate and sample format it really writes. Exit status 0 when done. */
+ * of that tone shows the rate and sample format it really writes. Given "window", it opens an
+ * OpenGL window 320x240 pixels large, as terralux opens its own, captioned "terralux probe", and
+ * keeps it shown until it is closed: the room it takes on the display shows how the runtime maps
+ * a window's pixels there. Exit status 0 when done. */
 #include <SDL.h>
 #include <SDL_mixer.h>
 #include <math.h>
@@ -14,6 +17,18 @@ static Sint16 tone[2 * kFrames];
 int main(int argc, char** argv) {
     const SDL_version* v = SDL_Linked_Version();
     printf("%d.%d.%d\n", v->major, v->minor, v->patch);
+    if (argc >= 2 && strcmp(argv[1], "window") == 0) {
+        if (SDL_Init(SDL_INIT_VIDEO) < 0) return 1;
+        SDL_WM_SetCaption("terralux probe", NULL);
+        if (!SDL_SetVideoMode(320, 240, 0, SDL_OPENGL)) return 2;
+        for (;;) {
+            SDL_Event event;
+            while (SDL_PollEvent(&event))
+                if (event.type == SDL_QUIT) return 0;
+            SDL_GL_SwapBuffers();
+            SDL_Delay(20);
+        }
+    }
     if (argc < 2 || strcmp(argv[1], "tone") != 0) return 0;
 
     if (SDL_Init(SDL_INIT_AUDIO) < 0 || Mix_OpenAudio(kRate, AUDIO_S16LSB, 2, 4096) != 0) return 1;

@@ -230,13 +230,17 @@ TEST(Light, CirclesAtTheSpeedTheKeysSetWhileTheTextureStays) {
     ASSERT_TRUE(run.window);
     View view;
     auto t0 = std::chrono::steady_clock::now();
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    };
+    // A screenshot shows the frame of the moment it is asked for: XGetImage copies the window at
+    // once, and grim has the compositor copy its output within its first 0.1 s, then spends up to
+    // 0.4 s more (seen on a loaded machine) converting and writing the picture. The readings are
+    // timed from those moments.
     auto read = [&]() {
         Reading r;
-        double before =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        r.seconds = elapsed();
         r.image = screenshot(run.window);
-        double after = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        r.seconds = (before + after) / 2;
         auto angle = lightAngle(r.image, view);
         EXPECT_TRUE(angle) << "light not measurable";
         r.angle = angle.value_or(0);
@@ -247,16 +251,19 @@ TEST(Light, CirclesAtTheSpeedTheKeysSetWhileTheTextureStays) {
     key("5");
     sleepSeconds(0.2);
     Reading a = read();
-    sleepSeconds(2.5);
+    sleepSeconds(a.seconds + 2.5 - elapsed());
     Reading b = read();
     double slow = (b.angle - a.angle) / (b.seconds - a.seconds);
     EXPECT_NEAR(slow, 0.1 / 0.03, 1.0) << "angles " << a.angle << " then " << b.angle << " after "
                                        << b.seconds - a.seconds << " s";
 
-    // 8: 3 degrees a tick, 100 degrees a second.
+    // 8: 3 degrees a tick, 100 degrees a second, from the frame that takes the key.
     key("8");
+    sleepSeconds(0.2);
     Reading c = read();
-    sleepSeconds(0.5);
+    // Half a second turns the light by 50 degrees: a longer wait let it reach the globe's far
+    // side, which leaves nothing lit to measure.
+    sleepSeconds(c.seconds + 0.5 - elapsed());
     Reading d = read();
     key("5");
     double turn = std::remainder(d.angle - c.angle, 360.0);
@@ -393,16 +400,28 @@ Measured measure(const Image& image, const View& view) {
     return m;
 }
 
-void expectView(const Image& image, const View& view, const std::string& step) {
-    Measured m = measure(image, view);
-    // The band's middle: halfway between its edges, 4 degrees either side of longitude 0.
+// What the view should measure: the band's middle halfway between its edges, 4 degrees either
+// side of longitude 0.
+Measured expected(const View& view) {
     double bx =
         (project(view, scenePoint(-20, -4, 0)).first + project(view, scenePoint(-20, 4, 0)).first) /
         2;
-    double ey = project(view, scenePoint(0, 25, 0)).second;
-    EXPECT_NEAR(m.radius, diskRadius(view), 2.5) << step;
-    EXPECT_NEAR(m.bandX, bx, 3.0) << step;
-    EXPECT_NEAR(m.equatorY, ey, 2.0) << step;
+    return {diskRadius(view), bx, project(view, scenePoint(0, 25, 0)).second};
+}
+
+const Measured kViewTolerance = {2.5, 3.0, 2.0};
+
+bool showsView(const Image& image, const View& view) {
+    Measured m = measure(image, view), e = expected(view), t = kViewTolerance;
+    return std::abs(m.radius - e.radius) <= t.radius && std::abs(m.bandX - e.bandX) <= t.bandX &&
+           std::abs(m.equatorY - e.equatorY) <= t.equatorY;
+}
+
+void expectView(const Image& image, const View& view, const std::string& step) {
+    Measured m = measure(image, view), e = expected(view), t = kViewTolerance;
+    EXPECT_NEAR(m.radius, e.radius, t.radius) << step;
+    EXPECT_NEAR(m.bandX, e.bandX, t.bandX) << step;
+    EXPECT_NEAR(m.equatorY, e.equatorY, t.equatorY) << step;
 }
 
 TEST(View, WireFrameSolidAndTheCameraTurnsAndZoomsAsTheInputSays) {
@@ -433,14 +452,9 @@ TEST(View, WireFrameSolidAndTheCameraTurnsAndZoomsAsTheInputSays) {
     EXPECT_TRUE(isBackdrop(solid.at(0, 0)));
     EXPECT_EQ(blackShare(solid), 0.0);
 
-    // Input reaches the program in the order given: once the wire frame asked for after a
-    // step's input shows, and then the solid picture again, the program has handled all of it.
+    // The program takes input in its next frames: on a loaded machine, seen to take over 0.3 s.
     auto check = [&](const std::string& step) {
-        key("2");
-        screenshotWhen(run.window, [](const Image& i) { return i.at(0, 0) == Rgb{}; });
-        key("1");
-        Image shot =
-            screenshotWhen(run.window, [](const Image& i) { return isBackdrop(i.at(0, 0)); });
+        Image shot = screenshotWhen(run.window, [&](const Image& i) { return showsView(i, view); });
         keep(shot, run, "view-" + step);
         expectView(shot, view, step);
     };
