@@ -82,7 +82,8 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
     double nextSample = 0;
     while (elapsed() < kSoakSeconds) {
         ASSERT_TRUE(running(program))
-            << "died after " << elapsed() << " s, status " << program.status << "; stderr:\n"
+            << "died after " << elapsed() << " s, status " << program.status << ", picks "
+            << picks << "; stderr:\n"
             << ownLines(stderrText(program));
         if (elapsed() >= nextSample) {
             samples.push_back({elapsed(), residentKb(program.pid)});
@@ -126,7 +127,9 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
         }
     }
     for (int i = 0; i < 40 && lines() < picks; ++i) sleepSeconds(0.05);
-    ASSERT_TRUE(running(program));
+    ASSERT_TRUE(running(program)) << "died at the end, status " << program.status << ", picks "
+                                  << picks << "; stderr:\n"
+                                  << ownLines(stderrText(program));
     key("Escape");
     EXPECT_EQ(waitExit(program), 0);
     if (sdlCompat()) {
