@@ -182,6 +182,11 @@ int SDL_main(int, char**) {
         float x, y, z;  // width, height, colour depth
     } window;
 
+    // sdl12-compat draws an OpenGL program into a framebuffer of its own and copies that to the
+    // window at each buffer swap. On Mesa's software renderer (llvmpipe) the copy frees the fence
+    // of a drawing that a drawing thread is still unlocking, which corrupts the heap. Drawing
+    // straight to the window, as classic SDL 1.2 does, avoids it; a user's own setting stays.
+    setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) fail(SDL_GetError());
     // With no display to reach, SDL 2 falls back to drawing offscreen, in a window no one sees.
     const std::string driver = videoDriver();

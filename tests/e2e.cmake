@@ -67,10 +67,6 @@ endif()
 
 # One executable per source, one CTest test per executable and runtime: e2e.NAME on the installed
 # runtime, e2e-compat.NAME on the fetched sdl12-compat. Each starts one Xvfb for all its cases.
-# The soak runs on the fetched sdl12-compat 1.2.60 only when asked for: there the program died in
-# malloc, its heap corrupted, in 3 of about 40 soaks, with no fault in its own code found under
-# AddressSanitizer or valgrind; not seen on classic SDL 1.2 nor on Debian 13's sdl12-compat 1.2.68.
-option(TERRALUX_E2E_COMPAT_SOAK "Run the soak on the fetched sdl12-compat too" OFF)
 # The same tests natively on Wayland: a headless sway compositor, the program on SDL's Wayland
 # driver, on sdl12-compat (classic SDL 1.2 has no Wayland driver): the fetched one where the
 # installed runtime is classic, else the installed one. e2e-wayland.NAME runs at the output scale
@@ -92,7 +88,7 @@ function(tlx_add_e2e_test name timeout)
     target_link_libraries(test_e2e_${name} PRIVATE tlx_e2e_harness GTest::gtest_main)
     add_test(NAME e2e.${name} COMMAND test_e2e_${name})
     set_tests_properties(e2e.${name} PROPERTIES LABELS e2e TIMEOUT ${timeout})
-    if(TLX_COMPAT_DIR AND (NOT name STREQUAL soak OR TERRALUX_E2E_COMPAT_SOAK))
+    if(TLX_COMPAT_DIR)
         add_test(NAME e2e-compat.${name} COMMAND test_e2e_${name})
         set_tests_properties(e2e-compat.${name} PROPERTIES LABELS "e2e;e2e-compat"
             TIMEOUT ${timeout} ENVIRONMENT LD_LIBRARY_PATH=${TLX_COMPAT_DIR}/lib)

@@ -33,6 +33,14 @@ long residentKb(pid_t pid) {
     return -1;
 }
 
+// Knobs for a search by hand (scripts/soak NAME=VALUE): TERRALUX_SOAK_PICKS, the share of
+// actions that are bursts of picks in percent (50); TERRALUX_SOAK_EVENT_LOG=0 turns SDL2's event
+// log off on sdl12-compat.
+int knob(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::atoi(value) : fallback;
+}
+
 // A program's standard error without the runtime's event log.
 std::string ownLines(const std::string& text) {
     std::string out;
@@ -47,7 +55,9 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
     // On sdl12-compat, SDL2 (or SDL3 under sdl2-compat) logs each event it hands on, so that a
     // press it never saw can be told from one the program dropped.
     Env env = dummyAudio();
-    if (sdlCompat()) env["SDL_EVENT_LOGGING"] = "1";
+    const bool eventLog = sdlCompat() && knob("TERRALUX_SOAK_EVENT_LOG", 1) != 0;
+    if (eventLog) env["SDL_EVENT_LOGGING"] = "1";
+    const int picksShare = knob("TERRALUX_SOAK_PICKS", 50);
     Program program = launch(dir, env);
     auto window = findWindow(program);
     ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
@@ -81,9 +91,9 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
     };
     double nextSample = 0;
     while (elapsed() < kSoakSeconds) {
-        ASSERT_TRUE(running(program))
-            << "died after " << elapsed() << " s, status " << program.status << "; stderr:\n"
-            << ownLines(stderrText(program));
+        ASSERT_TRUE(running(program)) << "died after " << elapsed() << " s, status "
+                                      << program.status << ", picks " << picks << "; stderr:\n"
+                                      << ownLines(stderrText(program));
         if (elapsed() >= nextSample) {
             samples.push_back({elapsed(), residentKb(program.pid)});
             nextSample += 5;
@@ -91,7 +101,7 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
         // The zoom is followed here and steered back towards the globe at full size, so that
         // the globe keeps filling much of the window and most picks land on it.
         int toward = zoom > 10 ? -1 : zoom < -5 ? 1 : (pick(0, 1) ? 1 : -1);
-        int action = pick(0, 99);
+        int action = pick(0, 99) < picksShare ? 99 : pick(0, 49);
         if (action < 10) {
             int x = pick(10, 790), y = pick(10, 590);
             int x1 = std::clamp(x + pick(-300, 300), 5, 795);
@@ -126,14 +136,16 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
         }
     }
     for (int i = 0; i < 40 && lines() < picks; ++i) sleepSeconds(0.05);
-    ASSERT_TRUE(running(program));
+    ASSERT_TRUE(running(program)) << "died at the end, status " << program.status << ", picks "
+                                  << picks << "; stderr:\n"
+                                  << ownLines(stderrText(program));
     key("Escape");
     EXPECT_EQ(waitExit(program), 0);
-    if (sdlCompat()) {
-        // A right click was seen to go unanswered on sdl12-compat over SDL2, about once in
-        // several thousand (never on classic SDL 1.2). The program must answer every press SDL2
-        // or SDL3 reports having delivered; presses that never got that far are the runtime's,
-        // and must stay rare. Each names the press its own way.
+    if (eventLog) {
+        // A right click was seen to go unanswered on sdl12-compat, about once in several thousand
+        // (never on classic SDL 1.2). The program must answer every press SDL2 or SDL3 (under
+        // sdl2-compat) reports having delivered; presses that never got that far are the
+        // runtime's, and must stay rare. Each names the press its own way.
         const char* pressed = sdlRuntime() == Runtime::OverSdl3
                                   ? "INFO: SDL EVENT: SDL_EVENT_MOUSE_BUTTON_DOWN"
                                   : "INFO: SDL EVENT: SDL_MOUSEBUTTONDOWN";
@@ -143,6 +155,8 @@ TEST(Soak, RandomInputForMinutesKeepsItAliveAndItsMemoryFlat) {
                 line.rfind(pressed, 0) == 0 && line.find(" button=3 ") != std::string::npos;
         EXPECT_LE(picks - delivered, picks / 100) << "presses lost before the program";
         EXPECT_EQ(lines(), delivered);
+    } else if (sdlCompat()) {
+        EXPECT_LE(picks - lines(), picks / 100) << "presses lost";
     } else {
         EXPECT_EQ(lines(), picks);
     }
