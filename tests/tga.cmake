@@ -22,3 +22,8 @@ add_executable(bench_tga ${PROJECT_SOURCE_DIR}/bench/bench_tga.cpp)
 # It compiles stb_image itself, so it takes only the headers.
 target_include_directories(bench_tga PRIVATE ${STB_INCLUDE_DIRS})
 target_link_libraries(bench_tga PRIVATE tlx_tga PkgConfig::OSMESA)
+
+# A tool, not a test: writes the loader's decoding of TGA files, which scripts/cross compares
+# between two architectures.
+add_executable(tgadump unit/tgadump.cpp)
+target_link_libraries(tgadump PRIVATE tlx_tga ${GL_LIBRARY})

@@ -21,13 +21,16 @@ namespace tgatest {
 
 using Bytes = std::vector<unsigned char>;
 
-// An RGBA context drawing into a frame x frame buffer, current while the tests run.
+// A context drawing into a frame x frame buffer, current while the tests run. Its buffer holds
+// blue, green, red, alpha: Mesa 22's OSMesa makes an OSMESA_RGBA context current on a big-endian
+// machine without a usable framebuffer ("Unexpected format PIPE_FORMAT_A8B8G8R8_UNORM"). The
+// tests read pixels back with glReadPixels, in the order they ask for.
 class OffscreenContext : public testing::Environment {
 public:
     explicit OffscreenContext(int frame) : frame_(frame), pixels_(size_t(frame) * frame * 4) {}
 
     void SetUp() override {
-        context_ = OSMesaCreateContextExt(OSMESA_RGBA, 16, 0, 0, nullptr);
+        context_ = OSMesaCreateContextExt(OSMESA_BGRA, 16, 0, 0, nullptr);
         ASSERT_NE(context_, nullptr);
         ASSERT_TRUE(OSMesaMakeCurrent(context_, pixels_.data(), GL_UNSIGNED_BYTE, frame_, frame_));
     }
