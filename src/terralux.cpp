@@ -3,16 +3,21 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <string>
 
 #include <GL/glu.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "tgaload.h"
 
 #ifdef TERRALUX_PROFILE
 #include <chrono>
-#include <cstdio>
 #endif
 
 // File-scope objects, built in this order before SDL_main runs; config reads config.xml at once.
@@ -95,9 +100,66 @@ bool usableWindowSetting(float value) {
     return std::isfinite(value) && value >= 1 && std::trunc(double(value)) <= double(INT_MAX);
 }
 
+// Set just before the program itself calls exit.
+std::atomic<bool> exitAsked{false};
+
+[[noreturn]] void quit(int status) {
+    exitAsked = true;
+    exit(status);
+}
+
 [[noreturn]] void fail(const char* message) {
     std::cerr << message << std::endl;
-    exit(1);
+    quit(1);
+}
+
+// The first exit handler to run. An exit the program did not ask for comes from a library that
+// lost the display: Xlib's I/O error handler prints its line and calls exit(1). SDL_Quit would
+// then wait for an answer on the dead connection, so the process ends here, with status 1.
+void endUnaskedExit() {
+    if (exitAsked) return;
+    std::fflush(nullptr);
+    _exit(1);
+}
+
+// The name of the video driver SDL runs on: "x11", "wayland", ...
+std::string videoDriver() {
+    char name[32];
+    return SDL_VideoDriverName(name, sizeof name) ? name : "";
+}
+
+// The socket of the Wayland compositor named by WAYLAND_DISPLAY (a name in XDG_RUNTIME_DIR, or a
+// path), when SDL draws through Wayland; empty otherwise or when it cannot be told.
+std::string waylandSocket() {
+    const char* name = getenv("WAYLAND_DISPLAY");
+    if (videoDriver() != "wayland" || name == nullptr || *name == '\0') return "";
+    if (*name == '/') return name;
+    const char* dir = getenv("XDG_RUNTIME_DIR");
+    return dir ? std::string(dir) + "/" + name : "";
+}
+
+// SDL reports a Wayland connection that the compositor closed only as a quit event; a compositor
+// that still runs accepts a new connection on its socket.
+bool waylandLost(const std::string& path) {
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool lost = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+    close(fd);
+    return lost;
+}
+
+// A quit event: the user's, or the sign of a lost Wayland display.
+[[noreturn]] void quitOnEvent() {
+    const std::string socket = waylandSocket();
+    if (waylandLost(socket)) {
+        std::cerr << "Wayland connection to " << socket << " lost" << std::endl;
+        quit(1);
+    }
+    quit(0);
 }
 
 void play(Mix_Chunk* chunk) {
@@ -121,9 +183,13 @@ int SDL_main(int, char**) {
     } window;
 
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) fail(SDL_GetError());
+    // With no display to reach, SDL 2 falls back to drawing offscreen, in a window no one sees.
+    const std::string driver = videoDriver();
+    if (driver == "offscreen" || driver == "dummy") fail("No available video device");
     if (Mix_OpenAudio(audio_rate, audio_format, audio_channels, audio_buffers) != 0)
         fail("Unable to open audio!");
     atexit(SDL_Quit);
+    atexit(endUnaskedExit);
 
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
@@ -142,7 +208,7 @@ int SDL_main(int, char**) {
         !usableWindowSetting(window.z)) {
         std::cerr << "error in config: " << window.x << "x" << window.y << "x" << window.z
                   << std::endl;
-        exit(1);
+        quit(1);
     }
 
     Uint32 flags = SDL_OPENGLBLIT;
@@ -202,7 +268,7 @@ void sdl_events() {
                 switch (event.key.keysym.sym) {
                     case SDLK_ESCAPE:
                     case SDLK_q:
-                    case SDLK_x: exit(0);
+                    case SDLK_x: quit(0);
                     case SDLK_1:
                         glPolygonMode(GL_FRONT, GL_FILL);
                         glPolygonMode(GL_BACK, GL_FILL);
@@ -228,7 +294,7 @@ void sdl_events() {
                     default: break;
                 }
                 break;
-            case SDL_QUIT: exit(0);
+            case SDL_QUIT: quitOnEvent();
             default: break;
         }
     }

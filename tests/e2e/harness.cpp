@@ -84,6 +84,11 @@ pid_t spawn(std::vector<std::string> argv, const Env& env, const std::string& cw
     dup2(nullFd, 0);
     dup2(outFd >= 0 ? outFd : nullFd, 1);
     dup2(errFd >= 0 ? errFd : nullFd, 2);
+    // As from a terminal's shell: every signal handled by default, none blocked.
+    for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) signal(s, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     for (const auto& name : sdl) unsetenv(name.c_str());
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     // The program holds its resources until exit by design; in a sanitizer build, leak reports
