@@ -18,9 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 
-// Pixels are moved as whole 32- and 64-bit words whose byte order is taken as little-endian.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian byte order expected");
-
 bool tgaCompressedTexSupport = true;
 
 // The compressed-texture entry points as the GL reports them; null when it does not offer them.
@@ -34,6 +31,10 @@ static const int kCheckerSize = 128;
 
 // The most run-length data held in memory at a time.
 static const size_t kWindow = 1 << 20;
+
+// Raw pixels are read and swizzled this many bytes at a time, so that the swizzle finds them in
+// the cache; a whole number of pixels of each size.
+static const size_t kRawBlock = 3 * 4 * (1 << 14);
 
 // Whether the GL's extension string holds name as a whole word.
 static bool tgaHasExtension(const char* name) {
@@ -80,26 +81,80 @@ __attribute__((target("ssse3"))) static size_t tgaSwizzle24Ssse3(unsigned char* 
     return i + 5;
 }
 
-static bool tgaDetectSsse3() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3");
+// Swizzles 32-bit pixels eight at a time. Returns the number of pixels done.
+__attribute__((target("avx2"))) static size_t tgaSwizzle32Avx2(unsigned char* out,
+                                                               const unsigned char* in,
+                                                               size_t pixels) {
+    const __m256i order = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15));
+    size_t i = 0;
+    for (; i + 8 <= pixels; i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 4 * i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), _mm256_shuffle_epi8(v, order));
+    }
+    return i;
 }
 
-static const bool tgaHaveSsse3 = tgaDetectSsse3();
+// Each reads the processor first: these initialisers may run before the one that would.
+static const bool tgaHaveSsse3 = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
+static const bool tgaHaveAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 #endif
+
+#if defined(__ARM_NEON)
+#include <arm_neon.h>
+
+// Swizzles 24-bit pixels sixteen at a time; each block is loaded whole before it is stored.
+// Returns the number of pixels done.
+static size_t tgaSwizzle24Neon(unsigned char* out, const unsigned char* in, size_t pixels) {
+    size_t i = 0;
+    for (; i + 16 <= pixels; i += 16) {
+        uint8x16x3_t v = vld3q_u8(in + 3 * i);
+        std::swap(v.val[0], v.val[2]);
+        vst3q_u8(out + 3 * i, v);
+    }
+    return i;
+}
+#endif
+
+// A 32-bit pixel loaded from memory as a word holds its bytes 0 (blue) and 2 (red) 16 bits
+// apart: byte 0 is the lower one on a little-endian machine, byte 2 on a big-endian one.
+static const uint32_t kLowerOfRedBlue =
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? 0x000000ffu : 0x0000ff00u;
+
+// Swaps bytes 0 and 2 of each pixel in a word of one or more pixels.
+template <typename Word>
+static Word tgaSwapRedBlue(Word v) {
+    const uint32_t low = kLowerOfRedBlue, keep = ~(low | low << 16);
+    return (v & keep) | ((v >> 16) & low) | ((v & low) << 16);
+}
+
+// Four 32-bit pixels, which the compiler keeps in one vector register where there is one.
+typedef uint32_t tgaFourPixels __attribute__((vector_size(16)));
 
 void tgaSwizzle(unsigned char* out, const unsigned char* in, size_t pixels, int components) {
     if (components == 4) {
-        for (size_t i = 0; i < pixels; ++i) {
+        size_t i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+        if (tgaHaveAvx2) i = tgaSwizzle32Avx2(out, in, pixels);
+#endif
+        for (; i + 4 <= pixels; i += 4) {
+            tgaFourPixels v;
+            memcpy(&v, in + 4 * i, sizeof v);
+            v = tgaSwapRedBlue(v);
+            memcpy(out + 4 * i, &v, sizeof v);
+        }
+        for (; i < pixels; ++i) {
             uint32_t v;
             memcpy(&v, in + 4 * i, 4);
-            v = (v & 0xff00ff00u) | ((v >> 16) & 0xffu) | ((v & 0xffu) << 16);
+            v = tgaSwapRedBlue(v);
             memcpy(out + 4 * i, &v, 4);
         }
     } else if (components == 3) {
         size_t i = 0;
 #if defined(__x86_64__) || defined(__i386__)
         if (tgaHaveSsse3) i = tgaSwizzle24Ssse3(out, in, pixels);
+#elif defined(__ARM_NEON)
+        i = tgaSwizzle24Neon(out, in, pixels);
 #endif
         for (; i < pixels; ++i) {
             const unsigned char b = in[3 * i];
@@ -132,7 +187,7 @@ static void tgaOrient(image_t* p) {
 void tgaGetExtensions() {
     glCompressedTexImage2DARB = nullptr;
     glGetCompressedTexImageARB = nullptr;
-    // Under GLX and OSMesa a lookup by name yields an entry point even for functions the
+    // Under GLX and EGL a lookup by name yields an entry point even for functions the
     // context does not offer, so the extension string decides first.
     if (tgaHasExtension("GL_ARB_texture_compression")) {
         glCompressedTexImage2DARB = reinterpret_cast<PFNGLCOMPRESSEDTEXIMAGE2DARBPROC>(
@@ -197,17 +252,15 @@ static void tgaPutPacketTuples(unsigned char* out, const unsigned char* temp_col
         memcpy(&v, rgba, 4);
         for (std::ptrdiff_t i = 0; i < count; ++i) memcpy(out + 4 * i, &v, 4);
     } else if (C == 3) {
-        // Eight pixels make 24 bytes: three 64-bit words, each the pattern r, g, b from a
-        // different starting byte.
-        const uint64_t r = temp_colour[2], g = temp_colour[1], b = temp_colour[0];
-        const uint64_t from_r = r | g << 8 | b << 16, from_b = b | r << 8 | g << 16,
-                       from_g = g | b << 8 | r << 16;
-        const uint64_t w[3] = {from_r | from_r << 24 | from_r << 48,
-                               from_b | from_b << 24 | from_b << 48,
-                               from_g | from_g << 24 | from_g << 48};
+        const unsigned char rgb[3] = {temp_colour[2], temp_colour[1], temp_colour[0]};
         std::ptrdiff_t i = 0;
-        for (; i + 8 <= count; i += 8) memcpy(out + 3 * i, w, 24);
-        for (; i < count; ++i) memcpy(out + 3 * i, w, 3);
+        if (count >= 8) {
+            // Eight pixels make 24 bytes, stored as one block.
+            unsigned char w[24];
+            for (int k = 0; k < 24; k += 3) memcpy(w + k, rgb, 3);
+            for (; i + 8 <= count; i += 8) memcpy(out + 3 * i, w, 24);
+        }
+        for (; i < count; ++i) memcpy(out + 3 * i, rgb, 3);
     } else {
         memset(out, temp_colour[0], size_t(count));
     }
@@ -300,8 +353,11 @@ const char* tgaGetImageData(image_t* p, FILE* file) {
     if (rle) {
         if (const char* error = tgaGetPackets(p, file)) return error;
     } else {
-        if (fread(p->data, 1, size_t(info.bytes), file) != size_t(info.bytes)) return kTruncated;
-        tgaSwizzle(p->data, p->data, size_t(info.bytes) / info.components, info.components);
+        for (size_t at = 0, n; at < size_t(info.bytes); at += n) {
+            n = std::min(kRawBlock, size_t(info.bytes) - at);
+            if (fread(p->data + at, 1, n, file) != n) return kTruncated;
+            tgaSwizzle(p->data + at, p->data + at, n / info.components, info.components);
+        }
     }
     tgaOrient(p);
     return nullptr;

@@ -1,7 +1,8 @@
 
 add_executable(test_properties unit/test_properties.cpp)
 target_link_libraries(test_properties PRIVATE tlx_properties GTest::gtest_main)
-gtest_discover_tests(test_properties PROPERTIES LABELS unit)
+gtest_discover_tests(test_properties
+    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit)
 
 # The main module under an offscreen GL context and SDL's dummy video driver.
 add_executable(test_shell unit/test_shell.cpp)
@@ -9,5 +10,5 @@ target_link_libraries(test_shell PRIVATE tlx_main tlx_offscreen_gl GTest::gtest_
 # It runs in the program's run directory, where the file-scope store finds config.xml.
 gtest_discover_tests(test_shell WORKING_DIRECTORY ${TLX_RUN_DIR}
     PROPERTIES LABELS unit ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy"
-    DISCOVERY_TIMEOUT 30)
+    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT})
 add_dependencies(test_shell assets)

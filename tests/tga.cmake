@@ -9,11 +9,15 @@ target_compile_definitions(test_tga_conformance PRIVATE
     TLX_EARTH_TGA="${TLX_RUN_DIR}/textures/earth.tga")
 add_dependencies(test_tga_conformance assets)
 
-gtest_discover_tests(test_tga PROPERTIES LABELS unit)
-gtest_discover_tests(test_tga_conformance PROPERTIES LABELS unit)
-gtest_discover_tests(test_tga_gl PROPERTIES LABELS unit)
+gtest_discover_tests(test_tga
+    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit)
+gtest_discover_tests(test_tga_conformance
+    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit)
+gtest_discover_tests(test_tga_gl
+    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit)
 # Mesa reads the override once, when the first context is made.
-gtest_discover_tests(test_tga_nocompress PROPERTIES LABELS unit
+gtest_discover_tests(test_tga_nocompress
+    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit
     ENVIRONMENT "MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_compression")
 
 # A benchmark, not a test: prints decoding times against stb_image and a bare floor.
@@ -23,3 +27,8 @@ add_executable(bench_tga ${PROJECT_SOURCE_DIR}/bench/bench_tga.cpp)
 # loader's upload refers to GL.
 target_include_directories(bench_tga PRIVATE ${STB_INCLUDE_DIRS})
 target_link_libraries(bench_tga PRIVATE tlx_tga ${GL_LIBRARY})
+
+# A tool, not a test: writes the loader's decoding of TGA files, which scripts/cross compares
+# between two architectures.
+add_executable(tgadump unit/tgadump.cpp)
+target_link_libraries(tgadump PRIVATE tlx_tga ${GL_LIBRARY})

@@ -25,7 +25,7 @@ constexpr double kPi = 3.14159265358979323846;
 fs::path generate(const std::string& name) {
     fs::path dir = fs::temp_directory_path() / (name + "_" + std::to_string(getpid()));
     fs::remove_all(dir);
-    std::string command = std::string("'") + TLX_GENASSETS + "' '" + dir.string() + "'";
+    std::string command = std::string(TLX_GENASSETS) + "'" + dir.string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return dir;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -85,6 +86,15 @@ protected:
 
     int run(const std::string& command) { return std::system(command.c_str()); }
 
+    // With TLX_TGA_KEEP naming a directory, each file made here is also copied there, as 1.tga,
+    // 2.tga, ...: the corpus that scripts/cross decodes on two architectures.
+    void keep(const std::string& path) {
+        static int kept = 0;
+        if (const char* dir = std::getenv("TLX_TGA_KEEP"))
+            std::filesystem::copy_file(path, dir + ("/" + std::to_string(++kept) + ".tga"),
+                                       std::filesystem::copy_options::overwrite_existing);
+    }
+
     // Makes the file, decodes it with the loader and checks the header against what the tool
     // was asked to write (the origin is left to the tool: ImageMagick versions differ). Returns the
     // decoded buffer, bottom row first.
@@ -92,6 +102,7 @@ protected:
         const char* in = m.channels == 1 ? "in.pgm" : m.channels == 3 ? "in.ppm" : "in.pam";
         const std::string command = expand(m.command, in, "out.tga");
         EXPECT_EQ(run(command), 0) << command;
+        keep(dir_ + "/out.tga");
         EXPECT_EQ(loadPath(dir_ + "/out.tga", TGA_NO_UPLOAD | TGA_GREY_AS_LUMINANCE), "");
         EXPECT_EQ(img.info.image_type, m.image_type);
         EXPECT_EQ(img.info.pixel_depth, m.channels * 8);
@@ -181,6 +192,7 @@ TEST_F(TgaConformance, ColourMappedFilesAreRefused) {
         const std::string make = expand(command, "few.ppm", "cmap.tga");
         ASSERT_EQ(run(make), 0) << make;
         const std::string path = dir_ + "/cmap.tga";
+        keep(path);
         EXPECT_EQ(loadPath(path, TGA_NO_UPLOAD),
                   "8-bit colour no longer supported - " + path + "\n");
         EXPECT_EQ(img.data, nullptr);

@@ -21,7 +21,8 @@ namespace tgatest {
 
 using Bytes = std::vector<unsigned char>;
 
-// An RGBA context drawing into a frame x frame buffer, current while the tests run.
+// A context drawing into a frame x frame buffer, current while the tests run. The tests read
+// pixels back with glReadPixels, in the order they ask for.
 class OffscreenContext : public testing::Environment {
 public:
     explicit OffscreenContext(int frame) : frame_(frame) {}
