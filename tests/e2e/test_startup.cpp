@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <initializer_list>
 #include <ostream>
 #include <string>
@@ -337,12 +338,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, MissingAudioFiles,
 
 // The ways a user ends it: a key, the window's close request, or a signal from a terminal or a
 // session (Ctrl-C, kill, a closed terminal). SDL turns SIGINT and SIGTERM into a quit event on
-// every runtime; SIGHUP keeps its default action.
+// every runtime; SIGHUP keeps its default action. And the way a session ends it: the display
+// server goes away. On X11 Xlib says so ("X connection to :N broken ..."); on Wayland the
+// program does.
 struct QuitCase {
     std::string name;
     std::string keys;  // xdotool key names; empty: `signal`, or else the window's close request
     int signal;
     int status;
+    bool loseDisplay = false;  // instead: the display server is killed
 };
 
 void PrintTo(const QuitCase& c, std::ostream* os) { *os << c.name; }
@@ -355,7 +359,10 @@ TEST_P(Quit, EndsPromptlyWithItsStatus) {
     auto window = findWindow(program);
     ASSERT_TRUE(window) << "no window; stderr: " << stderrText(program);
     ASSERT_TRUE(running(program));
-    if (c.signal != 0) {
+    const std::string display = onWayland() ? "" : getenv("DISPLAY");
+    if (c.loseDisplay) {
+        killDisplayServer();
+    } else if (c.signal != 0) {
         ::kill(program.pid, c.signal);
     } else if (c.keys.empty()) {
         requestClose(*window);
@@ -364,7 +371,21 @@ TEST_P(Quit, EndsPromptlyWithItsStatus) {
         key(c.keys);
     }
     EXPECT_EQ(waitExit(program, kPromptExit), c.status);
-    EXPECT_TRUE(diagnosticLines(program).empty()) << stderrText(program);
+    if (!c.loseDisplay) {
+        EXPECT_TRUE(diagnosticLines(program).empty()) << stderrText(program);
+        return;
+    }
+    // The runtime may add lines of its own about the loss. Xlib words its line by the error that
+    // the dead connection gave: a broken pipe, or another.
+    const std::vector<std::pair<std::string, std::string>> said =
+        onWayland() ? decltype(said){{"Wayland connection to ", " lost"}}
+                    : decltype(said){{"X connection to " + display, " broken"},
+                                     {"XIO:  fatal IO error ", " on X server \"" + display + "\""}};
+    bool told = false;
+    for (const auto& line : diagnosticLines(program))
+        for (const auto& [start, part] : said)
+            told |= line.rfind(start, 0) == 0 && line.find(part) != std::string::npos;
+    EXPECT_TRUE(told) << stderrText(program);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, Quit,
@@ -374,7 +395,8 @@ INSTANTIATE_TEST_SUITE_P(Ways, Quit,
                                            QuitCase{"CloseRequest", "", 0, 0},
                                            QuitCase{"Interrupt", "", SIGINT, 0},
                                            QuitCase{"Terminate", "", SIGTERM, 0},
-                                           QuitCase{"Hangup", "", SIGHUP, 128 + SIGHUP}),
+                                           QuitCase{"Hangup", "", SIGHUP, 128 + SIGHUP},
+                                           QuitCase{"DisplayLost", "", 0, 1, true}),
                          [](const auto& info) { return info.param.name; });
 
 // The other keys and the buttons leave it running, so the quit cases above are not a fluke.
