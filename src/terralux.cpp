@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include <GL/glu.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -138,8 +140,12 @@ std::string waylandSocket() {
     return dir ? std::string(dir) + "/" + name : "";
 }
 
-// SDL reports a Wayland connection that the compositor closed only as a quit event; a compositor
-// that still runs accepts a new connection on its socket.
+// SDL reports a Wayland connection that the compositor closed only as a quit event. A compositor
+// that still runs answers a new client's wl_display.sync: a message to object 1 (the display)
+// with opcode 0 and the id of a new callback object, 2; a header word holds the object, the next
+// the message's size in bytes (high 16 bits) and its opcode, in the machine's byte order. One
+// that is going away refuses the connection, or closes it unanswered, even when its socket still
+// took it.
 bool waylandLost(const std::string& path) {
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
@@ -147,7 +153,13 @@ bool waylandLost(const std::string& path) {
     std::memcpy(address.sun_path, path.c_str(), path.size());
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    const bool lost = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+    const uint32_t sync[] = {1, (12u << 16) | 0, 2};
+    bool lost = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                send(fd, sync, sizeof sync, MSG_NOSIGNAL) != ssize_t(sizeof sync);
+    pollfd reply = {fd, POLLIN, 0};
+    char answer[64];
+    // No answer within a second: a compositor too busy to answer, but there.
+    if (!lost && poll(&reply, 1, 1000) == 1) lost = recv(fd, answer, sizeof answer, 0) <= 0;
     close(fd);
     return lost;
 }
