@@ -203,19 +203,13 @@ public:
         const std::string runtimeDir = root + "/xdg-runtime";
         if (mkdir(runtimeDir.c_str(), 0700) != 0) throw std::runtime_error("no runtime directory");
         setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
-        // SDL3 prefers Wayland when WAYLAND_DISPLAY is set: the programs are for this Xvfb.
-        unsetenv("WAYLAND_DISPLAY");
-        if (wayland::selected()) {
+        if (wayland::selected())
             wayland::start(root);
-            std::printf("SDL runtime %s%s on %s\n", sdlVersion().c_str(),
-                        sdlCompat() ? (" over SDL " + sdl2Version()).c_str() : "",
-                        wayland::describe().c_str());
-        } else {
+        else
             startXvfb();
-            std::printf("SDL runtime %s%s on %s\n", sdlVersion().c_str(),
-                        sdlCompat() ? (" over SDL " + sdl2Version()).c_str() : "",
-                        getenv("DISPLAY"));
-        }
+        const std::string over = sdlCompat() ? " over SDL " + sdl2Version() : "";
+        std::printf("SDL runtime %s%s on %s\n", sdlVersion().c_str(), over.c_str(),
+                    wayland::selected() ? wayland::describe().c_str() : getenv("DISPLAY"));
     }
     void TearDown() override {
         if (wayland::selected()) {
@@ -572,13 +566,17 @@ MapWatch::MapWatch() {
 }
 
 MapWatch::~MapWatch() {
-    if (onWayland()) wayland::watchStop(connection);
-    if (connection && !onWayland()) XCloseDisplay(static_cast<Display*>(connection));
+    if (onWayland())
+        wayland::watchStop(connection);
+    else if (connection)
+        XCloseDisplay(static_cast<Display*>(connection));
 }
 
 std::vector<WinId> MapWatch::mapped() {
-    if (onWayland()) wayland::watchPoll(connection, *this);
-    if (onWayland()) return seen;
+    if (onWayland()) {
+        wayland::watchPoll(connection, *this);
+        return seen;
+    }
     auto* d = static_cast<Display*>(connection);
     if (!d) return seen;
     Atom state = XInternAtom(d, "_NET_WM_STATE", False);
@@ -654,12 +652,14 @@ void drag(WinId window, int button, int x0, int y0, int x1, int y1, int steps, d
 }
 
 void click(int button, int count) {
-    for (int i = 0; onWayland() && i < count; ++i) {
-        if (i > 0) usleep(kInputDelay);
-        wayland::button(button, true);
-        wayland::button(button, false);
+    if (onWayland()) {
+        for (int i = 0; i < count; ++i) {
+            if (i > 0) usleep(kInputDelay);
+            wayland::button(button, true);
+            wayland::button(button, false);
+        }
+        return;
     }
-    if (onWayland()) return;
     xdo_click_window_multiple(g_xdo, CURRENTWINDOW, button, count, kInputDelay);
     settle();
 }
