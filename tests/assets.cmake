@@ -9,5 +9,4 @@ foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR ITEMS $<TARGET_FILE:terralux
 endforeach()
 target_compile_definitions(test_assets PRIVATE TLX_GENASSETS="${tlx_genassets_command}")
 add_dependencies(test_assets terralux_genassets)
-gtest_discover_tests(test_assets
-    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit)
+tlx_discover_tests(test_assets PROPERTIES LABELS unit)

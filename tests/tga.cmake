@@ -9,15 +9,11 @@ target_compile_definitions(test_tga_conformance PRIVATE
     TLX_EARTH_TGA="${TLX_RUN_DIR}/textures/earth.tga")
 add_dependencies(test_tga_conformance assets)
 
-gtest_discover_tests(test_tga
-    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit)
-gtest_discover_tests(test_tga_conformance
-    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit)
-gtest_discover_tests(test_tga_gl
-    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit)
+tlx_discover_tests(test_tga PROPERTIES LABELS unit)
+tlx_discover_tests(test_tga_conformance PROPERTIES LABELS unit)
+tlx_discover_tests(test_tga_gl PROPERTIES LABELS unit)
 # Mesa reads the override once, when the first context is made.
-gtest_discover_tests(test_tga_nocompress
-    DISCOVERY_TIMEOUT ${TLX_DISCOVERY_TIMEOUT} PROPERTIES LABELS unit
+tlx_discover_tests(test_tga_nocompress PROPERTIES LABELS unit
     ENVIRONMENT "MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_compression")
 
 # A benchmark, not a test: prints decoding times against stb_image and a bare floor.
