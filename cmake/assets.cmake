@@ -12,7 +12,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     return()
 endif()
 
-add_executable(terralux_genassets ${PROJECT_SOURCE_DIR}/tools/genassets.cpp)
+tlx_build_tool(terralux_genassets ${PROJECT_SOURCE_DIR}/tools/genassets.cpp)
 
 set(TLX_GENERATED_ASSETS
     ${TLX_RUN_DIR}/textures/stars.tga

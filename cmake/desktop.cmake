@@ -3,6 +3,7 @@
 #   share/icons/hicolor/NxN/apps/terralux.png       the icon: a lit globe drawn from earth.tga
 #   share/metainfo/ID.metainfo.xml                  AppStream metadata
 #   share/man/man1/terralux.1                       the manual page, its tables from README.md
+# A Windows build makes the icons alone, from which cmake/windows.cmake makes the program's.
 
 # The AppStream id: the home page's domain name reversed (see project()); once published it
 # must never change.
@@ -11,16 +12,9 @@ set(TLX_ICON_SIZES 32 48 64 128 256)
 set(TLX_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(TLX_DESKTOP_DIR ${CMAKE_BINARY_DIR}/desktop)
 
-install(FILES ${TLX_PACKAGING_DIR}/terralux.desktop DESTINATION share/applications)
-
-configure_file(${TLX_PACKAGING_DIR}/terralux.metainfo.xml.in
-    ${TLX_DESKTOP_DIR}/${TLX_APPSTREAM_ID}.metainfo.xml @ONLY)
-install(FILES ${TLX_DESKTOP_DIR}/${TLX_APPSTREAM_ID}.metainfo.xml DESTINATION share/metainfo)
-
 # The icons: one large globe, scaled down to each size. They need the Earth texture.
 if(${TLX_RUN_DIR}/textures/earth.tga IN_LIST TLX_ASSETS)
-    add_executable(terralux_genicon ${PROJECT_SOURCE_DIR}/tools/genicon.cpp)
-    target_link_libraries(terralux_genicon PRIVATE tlx_tga ${GL_LIBRARY})
+    tlx_build_tool(terralux_genicon ${PROJECT_SOURCE_DIR}/tools/genicon.cpp tlx_tga ${GL_LIBRARY})
     set(globe ${TLX_DESKTOP_DIR}/globe.pam)
     set(icons "")
     set(scale_commands "")
@@ -33,6 +27,7 @@ if(${TLX_RUN_DIR}/textures/earth.tga IN_LIST TLX_ASSETS)
                     -define png:exclude-chunks=date,time ${dir}/terralux.png)
     endforeach()
     add_custom_command(OUTPUT ${icons}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${TLX_DESKTOP_DIR}
         COMMAND terralux_genicon ${TLX_RUN_DIR}/textures/earth.tga 1024 ${globe}
         ${scale_commands}
         # The texture is made by the assets target (a second rule for it here could run at the
@@ -41,8 +36,20 @@ if(${TLX_RUN_DIR}/textures/earth.tga IN_LIST TLX_ASSETS)
         COMMENT "Drawing the icons"
         VERBATIM)
     add_custom_target(icons ALL DEPENDS ${icons})
+endif()
+
+if(WIN32)
+    return()
+endif()
+if(TARGET icons)
     install(DIRECTORY ${TLX_DESKTOP_DIR}/icons/ DESTINATION share/icons/hicolor)
 endif()
+
+install(FILES ${TLX_PACKAGING_DIR}/terralux.desktop DESTINATION share/applications)
+
+configure_file(${TLX_PACKAGING_DIR}/terralux.metainfo.xml.in
+    ${TLX_DESKTOP_DIR}/${TLX_APPSTREAM_ID}.metainfo.xml @ONLY)
+install(FILES ${TLX_DESKTOP_DIR}/${TLX_APPSTREAM_ID}.metainfo.xml DESTINATION share/metainfo)
 
 set(page ${TLX_DESKTOP_DIR}/terralux.1)
 add_custom_command(OUTPUT ${page}

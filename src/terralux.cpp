@@ -11,11 +11,8 @@
 #include <string>
 
 #include <GL/glu.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
+#include "platform.h"
 #include "tgaload.h"
 
 #ifdef TERRALUX_PROFILE
@@ -102,11 +99,8 @@ bool usableWindowSetting(float value) {
     return std::isfinite(value) && value >= 1 && std::trunc(double(value)) <= double(INT_MAX);
 }
 
-// Set just before the program itself calls exit.
-std::atomic<bool> exitAsked{false};
-
 [[noreturn]] void quit(int status) {
-    exitAsked = true;
+    platform_exit_asked();
     exit(status);
 }
 
@@ -115,64 +109,14 @@ std::atomic<bool> exitAsked{false};
     quit(1);
 }
 
-// The first exit handler to run. An exit the program did not ask for comes from a library that
-// lost the display: Xlib's I/O error handler prints its line and calls exit(1). SDL_Quit would
-// then wait for an answer on the dead connection, so the process ends here, with status 1.
-void endUnaskedExit() {
-    if (exitAsked) return;
-    std::fflush(nullptr);
-    _exit(1);
-}
-
-// The name of the video driver SDL runs on: "x11", "wayland", ...
+// The name of the video driver SDL runs on: "x11", "wayland", "windib", ...
 std::string videoDriver() {
     char name[32];
     return SDL_VideoDriverName(name, sizeof name) ? name : "";
 }
 
-// The socket of the Wayland compositor named by WAYLAND_DISPLAY (a name in XDG_RUNTIME_DIR, or a
-// path), when SDL draws through Wayland; empty otherwise or when it cannot be told.
-std::string waylandSocket() {
-    const char* name = getenv("WAYLAND_DISPLAY");
-    if (videoDriver() != "wayland" || name == nullptr || *name == '\0') return "";
-    if (*name == '/') return name;
-    const char* dir = getenv("XDG_RUNTIME_DIR");
-    return dir ? std::string(dir) + "/" + name : "";
-}
-
-// SDL reports a Wayland connection that the compositor closed only as a quit event. A compositor
-// that still runs answers a new client's wl_display.sync: a message to object 1 (the display)
-// with opcode 0 and the id of a new callback object, 2; a header word holds the object, the next
-// the message's size in bytes (high 16 bits) and its opcode, in the machine's byte order. One
-// that is going away refuses the connection, or closes it unanswered, even when its socket still
-// took it.
-bool waylandLost(const std::string& path) {
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const uint32_t sync[] = {1, (12u << 16) | 0, 2};
-    bool lost = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-                send(fd, sync, sizeof sync, MSG_NOSIGNAL) != ssize_t(sizeof sync);
-    pollfd reply = {fd, POLLIN, 0};
-    char answer[64];
-    // No answer within a second: a compositor too busy to answer, but there.
-    if (!lost && poll(&reply, 1, 1000) == 1) lost = recv(fd, answer, sizeof answer, 0) <= 0;
-    close(fd);
-    return lost;
-}
-
-// A quit event: the user's, or the sign of a lost Wayland display.
-[[noreturn]] void quitOnEvent() {
-    const std::string socket = waylandSocket();
-    if (waylandLost(socket)) {
-        std::cerr << "Wayland connection to " << socket << " lost" << std::endl;
-        quit(1);
-    }
-    quit(0);
-}
+// A quit event: the user's, or the sign of a lost display.
+[[noreturn]] void quitOnEvent() { quit(platform_display_lost() ? 1 : 0); }
 
 void play(Mix_Chunk* chunk) {
     if (soundsAreOn) Mix_PlayChannelTimed(-1, chunk, 0, -1);
@@ -194,11 +138,7 @@ int SDL_main(int, char**) {
         float x, y, z;  // width, height, colour depth
     } window;
 
-    // sdl12-compat draws an OpenGL program into a framebuffer of its own and copies that to the
-    // window at each buffer swap. On Mesa's software renderer (llvmpipe) the copy frees the fence
-    // of a drawing that a drawing thread is still unlocking, which corrupts the heap. Drawing
-    // straight to the window, as classic SDL 1.2 does, avoids it; a user's own setting stays.
-    setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
+    platform_start();
     if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0) fail(SDL_GetError());
     // With no display to reach, SDL 2 falls back to drawing offscreen, in a window no one sees.
     const std::string driver = videoDriver();
@@ -206,7 +146,7 @@ int SDL_main(int, char**) {
     if (Mix_OpenAudio(audio_rate, audio_format, audio_channels, audio_buffers) != 0)
         fail("Unable to open audio!");
     atexit(SDL_Quit);
-    atexit(endUnaskedExit);
+    platform_at_exit();
 
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
@@ -366,9 +306,9 @@ void InitTexture() {
 
     glGenTextures(2, texture_id);
     glBindTexture(GL_TEXTURE_2D, texture_id[0]);
-    tgaLoad("textures/earth.tga", &temp_image, mode);
+    tgaLoad(EARTH_TEXTURE, &temp_image, mode);
     glBindTexture(GL_TEXTURE_2D, texture_id[1]);
-    tgaLoad("textures/stars.tga", &temp_image, mode);
+    tgaLoad(STARS_TEXTURE, &temp_image, mode);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <SDL.h>
 #include <SDL_mixer.h>
 

@@ -8,9 +8,9 @@
 // 128 pixels, followed by one pixel value repeated count times (bit 7 set) or count values.
 #include "tgaload.h"
 
+#include "platform.h"
+
 #include <GL/glu.h>
-#include <dlfcn.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <climits>
@@ -191,9 +191,9 @@ void tgaGetExtensions() {
     // context does not offer, so the extension string decides first.
     if (tgaHasExtension("GL_ARB_texture_compression")) {
         glCompressedTexImage2DARB = reinterpret_cast<PFNGLCOMPRESSEDTEXIMAGE2DARBPROC>(
-            dlsym(RTLD_DEFAULT, "glCompressedTexImage2DARB"));
+            platform_gl_proc("glCompressedTexImage2DARB"));
         glGetCompressedTexImageARB = reinterpret_cast<PFNGLGETCOMPRESSEDTEXIMAGEARBPROC>(
-            dlsym(RTLD_DEFAULT, "glGetCompressedTexImageARB"));
+            platform_gl_proc("glGetCompressedTexImageARB"));
     }
     if (glCompressedTexImage2DARB == nullptr || glGetCompressedTexImageARB == nullptr)
         tgaCompressedTexSupport = false;
@@ -224,19 +224,10 @@ const char* tgaGetImageHeader(FILE* file, tgaHeader_t* info) {
 
 // The decoder writes every byte of the buffer or fails, so the buffer is not cleared first:
 // clearing a reused block would cost a pass over it.
-// Large buffers ask for 2 MB pages: a fresh 32 MB block otherwise takes thousands of page
-// faults as it is first written.
 unsigned char* tgaAllocMem(tgaHeader_t info) {
     if (info.bytes <= 0) return nullptr;
     unsigned char* data = static_cast<unsigned char*>(malloc(size_t(info.bytes)));
-#ifdef MADV_HUGEPAGE
-    const uintptr_t huge = uintptr_t(2) << 20;
-    if (data != nullptr && size_t(info.bytes) >= 4 * huge) {
-        const uintptr_t first = (uintptr_t(data) + huge - 1) & ~(huge - 1);
-        const uintptr_t last = (uintptr_t(data) + size_t(info.bytes)) & ~(huge - 1);
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    }
-#endif
+    platform_large_buffer(data, size_t(info.bytes));
     return data;
 }
 

@@ -4,6 +4,7 @@
 #define TERRALUX_TGALOAD_H
 
 #include <GL/gl.h>
+#include <GL/glext.h>
 
 #include <cstdint>
 #include <cstdio>
