@@ -6,21 +6,19 @@
 #                             LICENSE.txt
 #   windows_installer         TERRALUX_WINDOWS_DIST/terralux-VERSION-setup.exe: the same files,
 #                             installed for one user by NSIS (packaging/windows/terralux.nsi)
-# Both are made again at each build of their target, since the files' times in them are those
-# of the last commit. Included by CMakeLists.txt on WIN32, after the terralux, assets and icons
+# Both are made again at each build of their target. Included by CMakeLists.txt on WIN32, after the terralux, assets and icons
 # targets.
 #
 # Run as a script (cmake -DDIST=... -DNAME=... -DZIP=... -DSOURCE=... -P windows.cmake), this file
 # zips DIST/NAME into ZIP with the files' times and order fixed, so that two builds of one commit
-# give the same zip: times are SOURCE_DATE_EPOCH's, or else those of SOURCE's last commit.
+# give the same zip: times are SOURCE_DATE_EPOCH's, or else the time of the release's entry in
+# debian/changelog.
 if(CMAKE_SCRIPT_MODE_FILE)
     set(epoch "$ENV{SOURCE_DATE_EPOCH}")
     if(epoch STREQUAL "")
-        execute_process(COMMAND git -C "${SOURCE}" log -1 --format=%ct
-            OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
-        if(NOT status EQUAL 0 OR epoch STREQUAL "")
-            message(FATAL_ERROR "${SOURCE} is no git checkout: set SOURCE_DATE_EPOCH")
-        endif()
+        # As Debian's builds do: the time of the newest entry of debian/changelog.
+        execute_process(COMMAND dpkg-parsechangelog -l "${SOURCE}/debian/changelog" -STimestamp
+            OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
     endif()
     file(REMOVE "${ZIP}")
     execute_process(COMMAND zip -q -r -X "${ZIP}" "${NAME}" WORKING_DIRECTORY "${DIST}"
