@@ -155,9 +155,11 @@ int SDL_main(int, char**) {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_WM_SetCaption("terralux", nullptr);
 
-    window.x = static_cast<float>(atof(config.Get("window_Width").c_str()));
-    window.y = static_cast<float>(atof(config.Get("window_Height").c_str()));
-    window.z = static_cast<float>(atof(config.Get("window_Depth").c_str()));
+    // atof is strtod without an end pointer, but Windows' C runtime (msvcrt) reads neither "nan"
+    // nor "inf" in its atof: strtod reads them everywhere.
+    window.x = static_cast<float>(std::strtod(config.Get("window_Width").c_str(), nullptr));
+    window.y = static_cast<float>(std::strtod(config.Get("window_Height").c_str(), nullptr));
+    window.z = static_cast<float>(std::strtod(config.Get("window_Depth").c_str(), nullptr));
     musicIsOn = atoi(config.Get("music").c_str()) != 0;
     soundsAreOn = atoi(config.Get("sounds").c_str()) != 0;
 

@@ -1,19 +1,12 @@
 #include "harness.h"
 
-#include "wayland.h"
+#include "display.h"
 
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-extern "C" {
-#include <xdo.h>
-}
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -40,9 +33,8 @@ namespace fs = std::filesystem;
 namespace e2e {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-const useconds_t kInputDelay = 10000;  // microseconds between keys and between clicks
+using detail::Clock;
+using detail::secondsSince;
 
 // The lines each SDL 1.2 runtime writes on standard error itself when its disk audio driver
 // opens, in the order of Runtime; %s stands for the file it writes. SDL3 adds the format its
@@ -54,14 +46,8 @@ const char* const kRuntimeLines[3][2] = {
      "CRITICAL:  Writing to file [%s], format=S16LE channels=2 freq=44100."}};
 
 std::string g_tempRoot;  // the run dirs, the program logs and the audio probe's output
-pid_t g_xvfb = -1;
-Display* g_display = nullptr;
-xdo_t* g_xdo = nullptr;
 int g_runDirCount = 0;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+pid_t g_wineServer = -1;
 
 int decodeStatus(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -71,11 +57,15 @@ int openFile(const std::string& path) {
     return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
+}  // namespace
+
+namespace detail {
+
 // fork + exec in a process group of its own that dies with the test process, with standard
 // output and error to outFd and errFd (-1: /dev/null) and the test's environment less SDL_*,
 // plus `env`.
-pid_t spawn(std::vector<std::string> argv, const Env& env, const std::string& cwd, int outFd,
-            int errFd) {
+pid_t spawn(std::vector<std::string> argv, const Env& env, int outFd, int errFd,
+            const std::string& cwd) {
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
@@ -121,21 +111,117 @@ int reap(pid_t pid, double timeoutSeconds) {
     return status;
 }
 
-std::string versionText(const uint8_t* v) {  // major, minor, patch
-    return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]);
+}  // namespace detail
+
+namespace {
+
+using detail::reap;
+using detail::spawn;
+
+bool envIs(const char* name, const std::string& value) {
+    const char* set = getenv(name);
+    return set && set == value;
 }
 
-// The version that libSDL-1.2.so.0 reports, as the loader finds it with this environment.
-std::string sdlVersion() {
-    static const std::string version = [] {
-        void* sdl = dlopen("libSDL-1.2.so.0", RTLD_NOW | RTLD_LOCAL);
-        auto linked = reinterpret_cast<const uint8_t* (*)()>(sdl ? dlsym(sdl, "SDL_Linked_Version")
-                                                                 : nullptr);
-        if (!linked) throw std::runtime_error("libSDL-1.2.so.0 not found");
-        return versionText(linked());
-    }();
-    return version;
+const DisplayServer& display() {
+    static const DisplayServer& chosen =
+        envIs("TERRALUX_E2E_DISPLAY", "wayland") ? wayland::server : x11::server;
+    return chosen;
 }
+
+// Wine's settings for every program: no debug output (nor the loader's hint that the 32-bit Wine
+// is missing), and a new prefix does not offer to download Mono and Gecko. SDL_mixer takes
+// timidity over native MIDI wherever it finds timidity's config; Wine has no MIDI synthesizer, so
+// the music plays through timidity with Debian's freepats, whose rooted Unix paths Wine resolves.
+// One persistent wineserver serves the suite: without it, a program started within about 3 s of
+// the previous one's exit, while that one's server was ending, failed with "SDL_Init: Couldn't
+// create window".
+void startWine() {
+    setenv("WINEDEBUG", "-all", 0);
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+    setenv("TIMIDITY_CFG", "/etc/timidity/freepats.cfg", 1);
+    g_wineServer = spawn({"wineserver", "--foreground", "--persistent"}, {}, -1, -1);
+}
+
+// Another server that already served the prefix when the suite began (ours then ended at once)
+// serves programs that are not the suite's to end.
+void stopWine() {
+    if (waitpid(g_wineServer, nullptr, WNOHANG) != 0) return;
+    // SIGINT, as `wineserver --kill` sends it: the server ends its programs, then itself (SIGTERM
+    // would leave Wine's services running).
+    ::kill(g_wineServer, SIGINT);
+    if (reap(g_wineServer, 10) == -1) ADD_FAILURE() << "wineserver did not end";
+}
+
+// How the programs start: natively, the build's own program or another build of it that
+// TERRALUX_BIN names (the sanitized one); with TERRALUX_E2E_LAUNCHER=wine, TERRALUX_BIN names
+// terralux.exe in the Windows build's run directory, which holds its DLLs, data and probe, and
+// they run under Wine.
+struct Launcher {
+    std::vector<std::string> command;  // what a program's path and arguments follow
+    std::string program, probe, data;  // data: the run dir whose textures/ and audio/ are linked
+    void (*start)() = nullptr, (*stop)() = nullptr;  // around the suite
+    bool crlf = false;  // its text streams end lines with CR LF, as Windows' C runtime's
+};
+
+const Launcher& launcher() {
+    static const Launcher chosen = [] {
+        const char* bin = getenv("TERRALUX_BIN");
+        std::string program = fs::absolute(bin && *bin ? bin : TLX_TERRALUX_BIN);
+        if (!underWine()) return Launcher{{}, program, TLX_SDLPROBE_BIN, TLX_BUILD_RUN_DIR};
+        if (!bin || !*bin)
+            throw std::runtime_error("TERRALUX_E2E_LAUNCHER=wine needs TERRALUX_BIN");
+        fs::path dir = fs::path(program).parent_path();
+        return Launcher{{"wine"}, program, dir / "tlx_sdlprobe.exe", dir, startWine,
+                        stopWine, true};
+    }();
+    return chosen;
+}
+
+pid_t launchProcess(const std::string& path, const std::vector<std::string>& args, const Env& env,
+                    const std::string& cwd, int outFd, int errFd) {
+    std::vector<std::string> argv = launcher().command;
+    argv.push_back(path);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return spawn(argv, env, outFd, errFd, cwd);
+}
+
+// A program's output as text, its line ends as LF.
+std::string outputText(const std::string& path) {
+    std::string text = readFile(path);
+    for (auto at = text.find("\r\n"); launcher().crlf && at != std::string::npos;
+         at = text.find("\r\n", at))
+        text.erase(at, 1);
+    return text;
+}
+
+// The probe, run once with "tone" on the disk audio driver: it prints the version of the SDL 1.2
+// runtime that the programs run on, and the driver writes the tone (see measureDiskRate).
+struct ProbeRun {
+    int status = -1;  // raw; -1 when killed at the timeout
+    std::string version, raw, err;
+};
+
+const ProbeRun& probeRun() {
+    static const ProbeRun run = [] {
+        if (g_tempRoot.empty()) throw std::logic_error("the SDL runtime is known once tests run");
+        ProbeRun r{-1, "", g_tempRoot + "/probe.raw", g_tempRoot + "/probe.err"};
+        const std::string out = g_tempRoot + "/probe.out";
+        int outFd = openFile(out), errFd = openFile(r.err);
+        // The first program in a new Wine prefix waits while Wine makes the prefix.
+        r.status =
+            reap(launchProcess(launcher().probe, {"tone"}, diskAudio(r.raw), "", outFd, errFd), 60);
+        close(outFd);
+        close(errFd);
+        std::vector<std::string> lines = splitLines(outputText(out));
+        if (lines.empty()) throw std::runtime_error(launcher().probe + ": " + readFile(r.err));
+        r.version = lines[0];
+        return r;
+    }();
+    return run;
+}
+
+std::string sdlVersion() { return probeRun().version; }
 
 // The version that libSDL2-2.0.so.0, which sdl12-compat loads, reports; "" when there is none.
 std::string sdl2Version() {
@@ -145,7 +231,8 @@ std::string sdl2Version() {
             reinterpret_cast<void (*)(uint8_t*)>(sdl ? dlsym(sdl, "SDL_GetVersion") : nullptr);
         uint8_t v[3] = {0, 0, 0};
         if (get) get(v);
-        return get ? versionText(v) : std::string();
+        return get ? std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2])
+                   : std::string();
     }();
     return version;
 }
@@ -156,31 +243,15 @@ std::array<int, 3> versionNumbers(const std::string& text) {
     return v;
 }
 
-// The Xvfb server; DISPLAY names it for the programs started.
-void startXvfb() {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
-    int logFd =
-        open((g_tempRoot + "/xvfb.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    std::string screen =
-        std::to_string(detail::kScreenWidth) + "x" + std::to_string(detail::kScreenHeight) + "x24";
-    g_xvfb = spawn({"Xvfb", "-displayfd", "1", "-noreset", "-screen", "0", screen}, {}, "", fds[1],
-                   logFd);
-    close(fds[1]);
-    close(logFd);
-    // Xvfb writes the display number and a line end once it takes clients.
-    std::string display = ":";
-    char c;
-    pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') display += c;
-    close(fds[0]);
-    setenv("DISPLAY", display.c_str(), 1);
-    unsetenv("WAYLAND_DISPLAY");  // SDL would take a desktop's Wayland over DISPLAY
-    g_display = XOpenDisplay(display.c_str());
-    if (!g_display) throw std::runtime_error("Xvfb did not start");
-    // Windows vanish when their program ends; a request about one then just fails.
-    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    g_xdo = xdo_new_with_opened_display(g_display, display.c_str(), 0);
+// The display server, and then Wine's server, whose programs keep the display they started on.
+void startServers() {
+    display().start(g_tempRoot);
+    if (launcher().start) launcher().start();
+}
+
+void stopServers() {
+    if (launcher().stop) launcher().stop();
+    display().stop();
 }
 
 // One display server for the whole test executable: Xvfb, or sway when the suite runs on Wayland.
@@ -203,23 +274,13 @@ public:
         const std::string runtimeDir = root + "/xdg-runtime";
         if (mkdir(runtimeDir.c_str(), 0700) != 0) throw std::runtime_error("no runtime directory");
         setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
-        if (wayland::selected())
-            wayland::start(root);
-        else
-            startXvfb();
+        startServers();
         const std::string over = sdlCompat() ? " over SDL " + sdl2Version() : "";
-        std::printf("SDL runtime %s%s on %s\n", sdlVersion().c_str(), over.c_str(),
-                    wayland::selected() ? wayland::describe().c_str() : getenv("DISPLAY"));
+        std::printf("SDL runtime %s%s on %s%s\n", sdlVersion().c_str(), over.c_str(),
+                    display().describe().c_str(), underWine() ? ", under Wine" : "");
     }
     void TearDown() override {
-        if (wayland::selected()) {
-            wayland::stop();
-        } else {
-            xdo_free(g_xdo);
-            XCloseDisplay(g_display);
-            ::kill(g_xvfb, SIGTERM);
-            reap(g_xvfb, 5);
-        }
+        stopServers();
         if (::testing::UnitTest::GetInstance()->Passed()) {
             std::error_code ec;
             fs::remove_all(g_tempRoot, ec);
@@ -239,38 +300,13 @@ class DisplayRestart : public ::testing::EmptyTestEventListener {
     void OnTestEnd(const ::testing::TestInfo&) override {
         if (!g_displayKilled) return;
         g_displayKilled = false;
-        if (wayland::selected()) {
-            wayland::stop();
-            wayland::start(g_tempRoot);
-        } else {
-            startXvfb();
-        }
+        stopServers();
+        startServers();
     }
 };
 
 [[maybe_unused]] const bool g_displayRestart =
     (::testing::UnitTest::GetInstance()->listeners().Append(new DisplayRestart), true);
-
-// A viewable top-level window named "terralux", if there is one.
-std::optional<WinId> shownWindow() {
-    if (wayland::selected()) return wayland::shownWindow();
-    Window root, parent, *children = nullptr;
-    unsigned int count = 0;
-    XQueryTree(g_display, DefaultRootWindow(g_display), &root, &parent, &children, &count);
-    std::optional<WinId> found;
-    for (unsigned int i = 0; i < count && !found; ++i) {
-        XWindowAttributes a;
-        if (XGetWindowAttributes(g_display, children[i], &a) && a.map_state == IsViewable &&
-            windowName(children[i]) == "terralux")
-            found = children[i];
-    }
-    if (children) XFree(children);
-    return found;
-}
-
-// Once this returns, the server has carried out every request sent: the pointer is where it was
-// sent, and the events are on their way to the program.
-void settle() { XSync(g_display, False); }
 
 void putLe(std::string& out, unsigned long v, int bytes) {
     for (int i = 0; i < bytes; ++i) out += char((v >> (8 * i)) & 0xff);
@@ -301,15 +337,12 @@ double monoSample(const Pcm& pcm, std::size_t frame) {
 // times the frames per cycle, from the upward zero crossings of the left channel.
 int measureDiskRate() {
     const double hz = 1000;
-    std::string raw = g_tempRoot + "/probe.raw", err = g_tempRoot + "/probe.err";
-    int errFd = openFile(err);
-    int status = reap(spawn({TLX_SDLPROBE_BIN, "tone"}, diskAudio(raw), "", -1, errFd), 20);
-    close(errFd);
-    if (status == -1 || decodeStatus(status) != 0) {
-        ADD_FAILURE() << "the audio probe failed: " << readFile(err);
+    const ProbeRun& probe = probeRun();
+    if (probe.status == -1 || decodeStatus(probe.status) != 0) {
+        ADD_FAILURE() << "the audio probe failed: " << readFile(probe.err);
         return 0;
     }
-    Pcm pcm = decodePcm(readFile(raw), 0);
+    Pcm pcm = decodePcm(readFile(probe.raw), 0);
     std::size_t first = 0, last = pcm.frames();
     while (first < last && std::abs(pcm.samples[2 * first]) < 8192) ++first;
     while (last > first && std::abs(pcm.samples[2 * last - 2]) < 8192) --last;
@@ -338,23 +371,15 @@ int measureDiskRate() {
 
 // ---- The display server -------------------------------------------------------------------------
 
-bool onWayland() { return wayland::selected(); }
+bool onWayland() { return &display() == &wayland::server; }
+bool underWine() { return envIs("TERRALUX_E2E_LAUNCHER", "wine"); }
 
 void killDisplayServer() {
     g_displayKilled = true;
-    if (onWayland()) return wayland::kill();
-    ::kill(g_xvfb, SIGKILL);
-    reap(g_xvfb, 5);
-    xdo_free(g_xdo);
-    // The old connection is left unclosed: closing it would write to the dead server, and Xlib
-    // ends the process on that.
-    g_display = nullptr;
+    display().kill();
 }
 
-Geometry screenGeometry() {
-    return onWayland() ? wayland::screen()
-                       : Geometry{0, 0, detail::kScreenWidth, detail::kScreenHeight};
-}
+Geometry screenGeometry() { return display().screen(); }
 
 // ---- The SDL 1.2 runtime ------------------------------------------------------------------------
 
@@ -406,7 +431,7 @@ void writeText(const std::string& path, const std::string& text) {
 void linkBuildData(const std::string& dir, const std::string& sub,
                    const std::vector<std::string>& except) {
     fs::create_directories(fs::path(dir) / sub);
-    for (const auto& entry : fs::directory_iterator(fs::path(TLX_BUILD_RUN_DIR) / sub)) {
+    for (const auto& entry : fs::directory_iterator(fs::path(launcher().data) / sub)) {
         fs::path name = entry.path().filename();
         if (std::find(except.begin(), except.end(), name.string()) == except.end())
             fs::create_symlink(entry.path(), fs::path(dir) / sub / name);
@@ -468,11 +493,10 @@ Program launch(const std::string& dir, const Env& env) {
     if (env.count("SDL_DISKAUDIOFILE")) program.diskFile = env.at("SDL_DISKAUDIOFILE");
     int outFd = openFile(program.outPath), errFd = openFile(program.errPath);
     // The server closes the windows of a program that has ended soon, not at once.
-    for (auto start = Clock::now(); shownWindow() && secondsSince(start) < 5;) sleepSeconds(0.01);
-    if (shownWindow()) ADD_FAILURE() << "a terralux window is still shown";
-    // TERRALUX_BIN runs the tests against another build of the program.
-    const char* other = getenv("TERRALUX_BIN");
-    program.pid = spawn({other && *other ? other : TLX_TERRALUX_BIN}, env, dir, outFd, errFd);
+    auto shown = display().shownWindow;
+    for (auto start = Clock::now(); shown() && secondsSince(start) < 5;) sleepSeconds(0.01);
+    if (shown()) ADD_FAILURE() << "a terralux window is still shown";
+    program.pid = launchProcess(launcher().program, {}, env, dir, outFd, errFd);
     close(outFd);
     close(errFd);
     return program;
@@ -502,6 +526,9 @@ std::string readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+std::string stdoutText(const Program& program) { return outputText(program.outPath); }
+std::string stderrText(const Program& program) { return outputText(program.errPath); }
+
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -525,195 +552,54 @@ std::vector<std::string> diagnosticLines(const Program& program) {
 
 std::optional<WinId> findWindow(Program& program, double timeoutSeconds) {
     for (auto start = Clock::now(); secondsSince(start) < timeoutSeconds && running(program);) {
-        if (auto window = shownWindow()) return window;
+        if (auto window = display().shownWindow()) return window;
         sleepSeconds(0.02);
     }
     return std::nullopt;
 }
 
-Geometry windowGeometry(WinId window) {
-    if (onWayland()) return wayland::geometry(window);
-    Geometry g;
-    XWindowAttributes a;
-    Window child;
-    bool known = XGetWindowAttributes(g_display, window, &a) &&
-                 XTranslateCoordinates(g_display, window, a.root, 0, 0, &g.x, &g.y, &child);
-    if (!known) ADD_FAILURE() << "no window " << window;
-    if (known) g.width = a.width, g.height = a.height;
-    return g;
-}
+Geometry windowGeometry(WinId window) { return display().geometry(window); }
+std::string windowName(WinId window) { return display().name(window); }
 
-std::string windowName(WinId window) {
-    if (onWayland()) return wayland::name(window);
-    char* name = nullptr;
-    XFetchName(g_display, window, &name);
-    std::string out = name ? name : "";
-    XFree(name);
-    return out;
-}
-
-MapWatch::MapWatch() {
-    if (onWayland()) {
-        connection = wayland::watchStart();
-        return;
-    }
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) ADD_FAILURE() << "cannot open the display";
-    if (!d) return;
-    XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
-    XSync(d, False);
-    connection = d;
-}
-
-MapWatch::~MapWatch() {
-    if (onWayland())
-        wayland::watchStop(connection);
-    else if (connection)
-        XCloseDisplay(static_cast<Display*>(connection));
-}
+MapWatch::MapWatch() : connection(display().watchStart()) {}
 
 std::vector<WinId> MapWatch::mapped() {
-    if (onWayland()) {
-        wayland::watchPoll(connection, *this);
-        return seen;
-    }
-    auto* d = static_cast<Display*>(connection);
-    if (!d) return seen;
-    Atom state = XInternAtom(d, "_NET_WM_STATE", False);
-    Atom full = XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False);
-    XSync(d, False);
-    while (XPending(d) > 0) {
-        XEvent event;
-        XNextEvent(d, &event);
-        const XCreateWindowEvent& c = event.xcreatewindow;
-        const XConfigureEvent& s = event.xconfigure;
-        const XClientMessageEvent& m = event.xclient;
-        if (event.type == CreateNotify) sizes[c.window] = {c.x, c.y, c.width, c.height};
-        if (event.type == ConfigureNotify) sizes[s.window] = {s.x, s.y, s.width, s.height};
-        // A request to a window manager: 1 adds the states named in data.l[1] and data.l[2].
-        if (event.type == ClientMessage && m.message_type == state && m.data.l[0] == 1 &&
-            (Atom(m.data.l[1]) == full || Atom(m.data.l[2]) == full))
-            fullScreen.insert(m.window);
-        if (event.type != MapNotify) continue;
-        seen.push_back(event.xmap.window);
-        Atom type;
-        int format;
-        unsigned long count = 0, after;
-        unsigned char* data = nullptr;
-        XGetWindowProperty(d, event.xmap.window, state, 0, 64, False, XA_ATOM, &type, &format,
-                           &count, &after, &data);
-        auto* atoms = reinterpret_cast<Atom*>(data);
-        if (data && std::find(atoms, atoms + count, full) != atoms + count)
-            fullScreen.insert(event.xmap.window);
-        if (data) XFree(data);
-    }
+    display().watchPoll(connection.get(), *this);
     return seen;
 }
 
 // ---- Input --------------------------------------------------------------------------------------
 
-void focus(WinId window) {
-    if (onWayland()) return wayland::focus(window);
-    xdo_focus_window(g_xdo, window);
-    xdo_wait_for_window_focus(g_xdo, window, 1);
-}
-
-void key(const std::string& keys) {
-    if (onWayland()) return wayland::key(keys);
-    xdo_send_keysequence_window(g_xdo, CURRENTWINDOW, keys.c_str(), kInputDelay);
-    settle();
-}
-
-void mouseMove(WinId window, int x, int y) {
-    if (onWayland()) return wayland::move(window, x, y);
-    Geometry g = windowGeometry(window);
-    xdo_move_mouse(g_xdo, g.x + x, g.y + y, 0);
-    settle();
-}
+void focus(WinId window) { display().focus(window); }
+void key(const std::string& keys) { display().key(keys); }
+void mouseMove(WinId window, int x, int y) { display().move(window, x, y); }
 
 void drag(WinId window, int button, int x0, int y0, int x1, int y1, int steps, double pause) {
     // SDL measures the first motion it sees from (0, 0): make sure that one is not in the drag.
     mouseMove(window, x0 > 0 ? x0 - 1 : x0 + 1, y0);
     mouseMove(window, x0, y0);
-    if (onWayland()) {
-        wayland::button(button, true);
-    } else {
-        xdo_mouse_down(g_xdo, CURRENTWINDOW, button);
-        settle();
-    }
+    display().button(button, true);
     sleepSeconds(pause);
     for (int i = 1; i <= steps; ++i) {
         mouseMove(window, x0 + (x1 - x0) * i / steps, y0 + (y1 - y0) * i / steps);
         sleepSeconds(pause);
     }
-    if (onWayland()) return wayland::button(button, false);
-    xdo_mouse_up(g_xdo, CURRENTWINDOW, button);
-    settle();
+    display().button(button, false);
 }
 
 void click(int button, int count) {
-    if (onWayland()) {
-        for (int i = 0; i < count; ++i) {
-            if (i > 0) usleep(kInputDelay);
-            wayland::button(button, true);
-            wayland::button(button, false);
-        }
-        return;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) sleepSeconds(detail::kInputDelay);
+        display().button(button, true);
+        display().button(button, false);
     }
-    xdo_click_window_multiple(g_xdo, CURRENTWINDOW, button, count, kInputDelay);
-    settle();
 }
 
-void requestClose(WinId window) {
-    if (onWayland()) return wayland::close(window);
-    Atom deleteWindow = XInternAtom(g_display, "WM_DELETE_WINDOW", False);
-    // Like a window manager, it sends the message only to a window that takes it.
-    Atom* listed = nullptr;
-    int count = 0;
-    bool takes = XGetWMProtocols(g_display, window, &listed, &count) &&
-                 std::find(listed, listed + count, deleteWindow) != listed + count;
-    if (listed) XFree(listed);
-    if (!takes) ADD_FAILURE() << "window " << window << " does not take WM_DELETE_WINDOW";
-    XEvent event;
-    std::memset(&event, 0, sizeof event);
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(g_display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = long(deleteWindow);
-    event.xclient.data.l[1] = CurrentTime;
-    if (takes) XSendEvent(g_display, window, False, NoEventMask, &event);
-    settle();
-}
+void requestClose(WinId window) { display().close(window); }
 
 // ---- Screenshots --------------------------------------------------------------------------------
 
-Image screenshot(WinId window) {
-    if (onWayland()) return wayland::screenshot(window);
-    XWindowAttributes a;
-    XImage* x = XGetWindowAttributes(g_display, window, &a)
-                    ? XGetImage(g_display, window, 0, 0, a.width, a.height, AllPlanes, ZPixmap)
-                    : nullptr;
-    if (!x) ADD_FAILURE() << "screenshot of window " << window << " unreadable";
-    if (!x) return {};
-    Image image{a.width, a.height, std::vector<uint8_t>(3 * std::size_t(a.width) * a.height)};
-    // A channel's bits of the pixel, scaled to 0..255.
-    auto channel = [](unsigned long pixel, unsigned long mask) {
-        unsigned long low = mask & -mask;
-        return uint8_t((pixel & mask) / low * 255 / (mask / low));
-    };
-    uint8_t* out = image.rgb.data();
-    for (int j = 0; j < a.height; ++j) {
-        for (int i = 0; i < a.width; ++i) {
-            unsigned long p = XGetPixel(x, i, j);
-            *out++ = channel(p, x->red_mask);
-            *out++ = channel(p, x->green_mask);
-            *out++ = channel(p, x->blue_mask);
-        }
-    }
-    XDestroyImage(x);
-    return image;
-}
+Image screenshot(WinId window) { return display().screenshot(window); }
 
 Image screenshotWhen(WinId window, const std::function<bool(const Image&)>& ready,
                      double timeoutSeconds) {
@@ -758,17 +644,5 @@ double rmsLevel(const Pcm& pcm, double startSecond, double lengthSeconds) {
     for (std::size_t i = first; i < last; ++i) sum += monoSample(pcm, i) * monoSample(pcm, i);
     return last == first ? 0 : std::sqrt(sum / double(last - first));
 }
-
-// ---- For the Wayland display --------------------------------------------------------------------
-
-namespace detail {
-
-pid_t spawnProcess(const std::vector<std::string>& argv, const Env& env, int outFd, int errFd) {
-    return spawn(argv, env, "", outFd, errFd);
-}
-
-int reapProcess(pid_t pid, double timeoutSeconds) { return reap(pid, timeoutSeconds); }
-
-}  // namespace detail
 
 }  // namespace e2e

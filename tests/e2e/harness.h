@@ -1,8 +1,9 @@
 // End-to-end harness: runs the real terralux binary in a scratch directory, in a window on a
 // display server that this test executable starts once, acts on it as a user would, and reads its
-// window back and the output of SDL's disk audio driver. The server is Xvfb (input through libxdo,
-// screenshots with XGetImage), or with TERRALUX_E2E_DISPLAY=wayland a headless sway compositor
-// with the program on SDL's Wayland driver (see wayland.h).
+// window back and the output of SDL's disk audio driver. The server is Xvfb, or with
+// TERRALUX_E2E_DISPLAY=wayland a headless sway compositor (see display.h). The program is the
+// build's own, another build of it that TERRALUX_BIN names, or with TERRALUX_E2E_LAUNCHER=wine the
+// Windows build's terralux.exe that TERRALUX_BIN names, run under Wine on Xvfb.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -32,6 +34,7 @@ inline bool sdlCompat() { return sdlRuntime() != Runtime::Classic; }
 void sleepSeconds(double seconds);
 
 bool onWayland();  // the display is the Wayland compositor, not Xvfb
+bool underWine();  // the programs are the Windows build's, run under Wine
 // Kills the display server at once under whatever runs on it; a fresh one serves the tests that
 // follow this one.
 void killDisplayServer();
@@ -97,8 +100,9 @@ bool running(Program& program);
 int waitExit(Program& program, double timeoutSeconds = 10);
 
 std::string readFile(const std::string& path);
-inline std::string stdoutText(const Program& program) { return readFile(program.outPath); }
-inline std::string stderrText(const Program& program) { return readFile(program.errPath); }
+// The program's standard output and error, line ends as LF.
+std::string stdoutText(const Program& program);
+std::string stderrText(const Program& program);
 std::vector<std::string> splitLines(const std::string& text);
 // The program's standard-error lines, less the exact lines that the SDL runtime in use writes
 // there itself when its disk audio driver opens (listed in the harness).
@@ -130,14 +134,13 @@ std::string windowName(WinId window);
 // for full screen when the compositor has put it there (sway grants every such request).
 struct MapWatch {
     MapWatch();
-    ~MapWatch();
     MapWatch(const MapWatch&) = delete;
     MapWatch& operator=(const MapWatch&) = delete;
     std::vector<WinId> mapped();  // in order
     Geometry geometry(WinId window) { return mapped(), sizes[window]; }
     bool fullScreenAsked() { return mapped(), !fullScreen.empty(); }
 
-    void* connection = nullptr;
+    std::shared_ptr<void> connection;
     std::vector<WinId> seen;
     std::map<WinId, Geometry> sizes;
     std::set<WinId> fullScreen;

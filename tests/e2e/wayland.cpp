@@ -1,7 +1,8 @@
-#include "wayland.h"
+#include "display.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <stb_image.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -37,8 +38,6 @@ using json = nlohmann::json;
 namespace e2e::wayland {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kOutputWidth = detail::kScreenWidth, kOutputHeight = detail::kScreenHeight;
 // Sway refuses to run as root; as root, the harness runs it as nobody, as a desktop's compositor
 // runs as its user.
@@ -70,9 +69,8 @@ struct State {
 };
 State g;
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using detail::Clock;
+using detail::secondsSince;
 
 uint32_t nowMs() {
     return uint32_t(
@@ -221,13 +219,13 @@ void startCompositor() {
                      std::string("--regid=") + kNobody, "--clear-groups", "--pdeathsig=keep"});
     int logFd =
         open((g.tempRoot + "/sway.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    g.sway = detail::spawnProcess(argv,
-                                  {{"XDG_RUNTIME_DIR", dir},
-                                   {"HOME", dir},
-                                   {"WLR_BACKENDS", "headless"},
-                                   {"WLR_RENDERER", "pixman"},
-                                   {"WLR_LIBINPUT_NO_DEVICES", "1"}},
-                                  logFd, logFd);
+    g.sway = detail::spawn(argv,
+                           {{"XDG_RUNTIME_DIR", dir},
+                            {"HOME", dir},
+                            {"WLR_BACKENDS", "headless"},
+                            {"WLR_RENDERER", "pixman"},
+                            {"WLR_LIBINPUT_NO_DEVICES", "1"}},
+                           logFd, logFd);
     ::close(logFd);
 
     // Ready once both sockets take clients and the output is on at its scale.
@@ -361,18 +359,14 @@ void moveTo(double layoutX, double layoutY) {
     g.pointerAt = std::make_pair(layoutX, layoutY);
 }
 
-// A PPM (P6, maxval 255) as grim writes it.
-Image readPpm(const std::string& data) {
-    std::istringstream in(data);
-    std::string magic;
-    int width = 0, height = 0, maxval = 0;
-    in >> magic >> width >> height >> maxval;
-    in.get();
-    std::size_t offset = std::size_t(in.tellg());
-    std::size_t size = 3 * std::size_t(width) * height;
-    if (magic != "P6" || maxval != 255 || !in || data.size() < offset + size) return {};
-    return {width, height,
-            std::vector<uint8_t>(data.begin() + offset, data.begin() + offset + size)};
+// The picture grim wrote.
+Image readImage(const std::string& path) {
+    int width = 0, height = 0, channels = 0;
+    uint8_t* data = stbi_load(path.c_str(), &width, &height, &channels, 3);
+    if (!data) return {};
+    Image image{width, height, std::vector<uint8_t>(data, data + 3 * std::size_t(width) * height)};
+    stbi_image_free(data);
+    return image;
 }
 
 // A probe program on the SDL runtime in use opens a 320x240 window; the layout units it covers
@@ -387,7 +381,7 @@ Image readPpm(const std::string& data) {
 int measurePixelsPerUnit() {
     std::string err = g.tempRoot + "/window-probe.err";
     int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    pid_t probe = detail::spawnProcess({TLX_SDLPROBE_BIN, "window"}, {}, -1, errFd);
+    pid_t probe = detail::spawn({TLX_SDLPROBE_BIN, "window"}, {}, -1, errFd);
     ::close(errFd);
     int width = 0;
     for (auto start = Clock::now(); width == 0 && secondsSince(start) < 15; sleepSeconds(0.02)) {
@@ -396,18 +390,11 @@ int measurePixelsPerUnit() {
             if (text(v, "name") == "terralux probe" && v.value("visible", false))
                 width = layoutRect(v).width;
     }
-    detail::reapProcess(probe, 0);
+    detail::reap(probe, 0);
     if (width != 320 && width * g.scale != 320)
         throw std::runtime_error("the probe's window, 320 pixels wide, took " +
                                  std::to_string(width) + " units; stderr:\n" + readFile(err));
     return 320 / width;
-}
-
-}  // namespace
-
-bool selected() {
-    const char* display = getenv("TERRALUX_E2E_DISPLAY");
-    return display && std::string(display) == "wayland";
 }
 
 void start(const std::string& tempRoot) {
@@ -434,21 +421,19 @@ void stop() {
     if (g.ipc >= 0) ::close(g.ipc);
     if (g.sway > 0) {
         ::kill(g.sway, SIGTERM);
-        if (detail::reapProcess(g.sway, 5) == -1) ADD_FAILURE() << "sway did not end on SIGTERM";
+        if (detail::reap(g.sway, 5) == -1) ADD_FAILURE() << "sway did not end on SIGTERM";
     }
     std::error_code ec;
     if (!g.runtimeDir.empty()) fs::remove_all(g.runtimeDir, ec);
-    int scale = g.scale;
-    std::string tempRoot = g.tempRoot;
-    g = State{};
-    g.scale = scale;
-    g.tempRoot = tempRoot;
+    State fresh;  // for the same test executable and scale
+    fresh.tempRoot = g.tempRoot, fresh.scale = g.scale;
+    g = fresh;
 }
 
 void kill() {
     if (g.sway <= 0) return;
     ::kill(g.sway, SIGKILL);
-    detail::reapProcess(g.sway, 5);
+    detail::reap(g.sway, 5);
     g.sway = -1;
 }
 
@@ -554,11 +539,10 @@ Image screenshot(WinId window) {
     // back again.
     auto pointerAt = g.pointerAt;
     moveTo(kOutputWidth - 1.0 / subunits(), kOutputHeight - 1.0 / subunits());
-    int status = detail::reapProcess(
-        detail::spawnProcess({"grim", "-t", "ppm", "-g", region, path}, {}, -1, -1), 10);
+    int status =
+        detail::reap(detail::spawn({"grim", "-t", "ppm", "-g", region, path}, {}, -1, -1), 10);
     if (pointerAt) moveTo(pointerAt->first, pointerAt->second);
-    std::ifstream in(path, std::ios::binary);
-    Image shot = readPpm({std::istreambuf_iterator<char>(in), {}});
+    Image shot = readImage(path);
     if (status != 0 || shot.width != r.width * g.scale || shot.height != r.height * g.scale) {
         ADD_FAILURE() << "grim gave no " << region << " screenshot at scale " << g.scale;
         return {};
@@ -588,21 +572,16 @@ Image screenshot(WinId window) {
 
 // ---- The record of windows shown ----------------------------------------------------------------
 
-void* watchStart() {
+std::shared_ptr<void> watchStart() {
     int fd = ipcConnect();
+    std::shared_ptr<void> watch(new int(fd), [](void* fd) {
+        if (*static_cast<int*>(fd) >= 0) ::close(*static_cast<int*>(fd));
+        delete static_cast<int*>(fd);
+    });
     auto reply = fd >= 0 && ipcSend(fd, kSubscribe, "[\"window\"]") ? ipcReceive(fd) : std::nullopt;
-    if (!reply || reply->first != kSubscribe) {
-        ADD_FAILURE() << "cannot subscribe to sway's window events";
-        if (fd >= 0) ::close(fd);
-        return nullptr;
-    }
-    return new int(fd);
-}
-
-void watchStop(void* watch) {
-    if (!watch) return;
-    ::close(*static_cast<int*>(watch));
-    delete static_cast<int*>(watch);
+    if (reply && reply->first == kSubscribe) return watch;
+    ADD_FAILURE() << "cannot subscribe to sway's window events";
+    return nullptr;
 }
 
 void watchPoll(void* watch, MapWatch& record) {
@@ -631,5 +610,11 @@ void watchPoll(void* watch, MapWatch& record) {
     // The tree has the latest size and state of each window that is still there.
     for (auto& v : allViews()) note(v, false);
 }
+
+}  // namespace
+
+const DisplayServer server = {start, stop,       kill,       describe, shownWindow, geometry,
+                              name,  screen,     focus,      key,      move,        button,
+                              close, screenshot, watchStart, watchPoll};
 
 }  // namespace e2e::wayland
