@@ -92,7 +92,6 @@ std::vector<FatalCase> fatalCases() {
          {{"SDL_AUDIODRIVER", "dummy"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
          "No available video device\n",
          "",
-         "",
          true},
     };
 }
