@@ -201,8 +201,17 @@ TEST_P(FullScreenSetting, IsReadAsAnInteger) {
     if (onWayland()) {
         EXPECT_EQ(screenCovered, c.fullScreen) << "window " << shown.width << "x" << shown.height;
     }
-    EXPECT_EQ(sdlCompat() ? asked : screenCovered, c.fullScreen)
-        << "SDL runtime " << (sdlCompat() ? "sdl12-compat" : "classic");
+    // Under Wine 10, which fakes the display mode change, the window asks for full screen instead
+    // of covering the screen as under Wine 8.0.
+    const bool fullScreen = sdlCompat()   ? asked
+                            : underWine() ? asked || screenCovered
+                                          : screenCovered;
+    std::string windows;
+    for (WinId id : maps.mapped())
+        windows += " " + std::to_string(maps.geometry(id).width) + "x" +
+                   std::to_string(maps.geometry(id).height);
+    EXPECT_EQ(fullScreen, c.fullScreen)
+        << "SDL runtime " << (sdlCompat() ? "sdl12-compat" : "classic") << "; windows" << windows;
     if (!c.fullScreen) {
         EXPECT_FALSE(asked) << "full screen asked for";
         EXPECT_FALSE(screenCovered) << "the screen covered";
@@ -348,7 +357,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, MissingAudioFiles,
 // Wayland the program does.
 // Under Wine the program is a Windows process, and Wine keeps the Unix signals for itself: it
 // turns SIGINT into a console's Ctrl-C event, which a program started with its streams in files
-// has no console to receive, so it keeps running; SIGTERM ends it at once, as a kill would.
+// has no console to receive: under Wine 8.0 it keeps running, under Wine 10 it quits with status
+// 0 as on Linux. SIGTERM ends it at once, as a kill would.
 constexpr int kKeepsRunning = -2;
 
 struct QuitCase {
@@ -393,9 +403,10 @@ TEST_P(Quit, EndsPromptlyWithItsStatus) {
     }
     if (underWine() && c.wineStatus == kKeepsRunning) {
         sleepSeconds(kPromptExit);
-        EXPECT_TRUE(running(program)) << "ended with status " << program.status;
-        focus(*window);
-        key("q");
+        if (running(program)) {
+            focus(*window);
+            key("q");
+        }
         EXPECT_EQ(waitExit(program, kExitTimeout), 0);
         return;
     }
